@@ -1,0 +1,120 @@
+// Benchmarks that run inside Windows (under Wine here): start-up of an empty
+// setup against a trivial program, payload extraction through the archive
+// module, and variable store lookups. Prints figures; asserts nothing.
+#include "common/Error.h"
+#include "common/Files.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+#include "interpreter/VariableStore.h"
+#include "media/ArchiveModule.h"
+#include "script/Script.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    qv::ThrowLastError(L"CreateProcess " + exe);
+  qv::UniqueHandle process(info.hProcess), thread(info.hThread);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+double TimeRuns(const std::wstring& exe, const std::wstring& arguments, int runs) {
+  RunProcess(exe, arguments);  // warm the file cache
+  const auto start = Clock::now();
+  for (int i = 0; i < runs; ++i) RunProcess(exe, arguments);
+  return Seconds(Clock::now() - start) / runs;
+}
+
+// Lays out an empty setup (no statements, empty payload) in `folder`.
+std::wstring BuildEmptySetup(const std::wstring& outFolder, const std::wstring& folder) {
+  qv::CreateFolders(folder + L"payload");
+  qv::Script script;
+  script.title = L"Empty";
+  const std::wstring exe = folder + L"empty.exe";
+  qv::WriteWholeFile(exe, qv::ReadWholeFile(outFolder + L"quorvane.exe") + qv::WriteScript(script));
+  for (const wchar_t* file : {L"zel.lib", L"7z.dll"})
+    CopyFileW((outFolder + file).c_str(), (folder + file).c_str(), FALSE);
+  auto archives = qv::ArchiveModule::Load(outFolder);
+  if (!archives.CreateFromFolder(folder + L"empty.res", folder + L"payload"))
+    throw qv::Error(L"cannot create the empty payload");
+  return exe;
+}
+
+int Startup(const std::wstring& outFolder, const std::wstring& work, int runs) {
+  const std::wstring setup = BuildEmptySetup(outFolder, work);
+  const double setupTime = TimeRuns(setup, L"/s", runs);
+  const double trivialTime = TimeRuns(outFolder + L"trivial.exe", L"", runs);
+  std::printf("startup: empty setup %.1f ms, trivial program %.1f ms, ratio %.2f (%d runs)\n", setupTime * 1000,
+              trivialTime * 1000, setupTime / trivialTime, runs);
+  return 0;
+}
+
+int Extract(const std::wstring& outFolder, const std::wstring& archive, const std::wstring& destination) {
+  auto archives = qv::ArchiveModule::Load(outFolder);
+  qv::RemoveTree(destination);
+  const auto start = Clock::now();
+  const bool ok = archives.ExtractAll(archive, destination, L"", true);
+  const double seconds = Seconds(Clock::now() - start);
+  if (!ok) {
+    std::printf("extract: failed #%u\n", archives.LastError());
+    return 1;
+  }
+  std::printf("extract-seconds %.3f\n", seconds);
+  return 0;
+}
+
+int Lookups() {
+  qv::TVariableManager store;
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 200; ++i) {
+    names.push_back(L"VARIABLE_NAME_" + std::to_wstring(i));
+    store.SetValue(names.back(), L"value " + std::to_wstring(i));
+  }
+  const int rounds = 10000;
+  size_t total = 0;
+  const auto start = Clock::now();
+  for (int r = 0; r < rounds; ++r)
+    for (const auto& name : names) total += store.GetValue(name).size();
+  const double seconds = Seconds(Clock::now() - start);
+  const double lookups = static_cast<double>(rounds) * static_cast<double>(names.size());
+  std::printf("variables: %.2f million lookups per second (checksum %zu)\n", lookups / seconds / 1e6, total);
+  const auto expandStart = Clock::now();
+  for (int r = 0; r < rounds * 10; ++r) total += store.Expand(L"$VARIABLE_NAME_7$\\sub\\$VARIABLE_NAME_150$").size();
+  std::printf("variables: %.2f million two-reference expansions per second\n",
+              rounds * 10 / Seconds(Clock::now() - expandStart) / 1e6);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  try {
+    const std::wstring outFolder = qv::FolderOf(qv::ModulePath());
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"startup" && argc > 2) return Startup(outFolder, qv::WithTrailingSlash(argv[2]), argc > 3 ? _wtoi(argv[3]) : 20);
+    if (command == L"extract" && argc > 3) return Extract(outFolder, argv[2], argv[3]);
+    if (command == L"lookups") return Lookups();
+    std::fprintf(stderr, "usage: qvbench startup <work folder> [runs] | extract <archive> <folder> | lookups\n");
+    return 2;
+  } catch (const qv::Error& error) {
+    std::fprintf(stderr, "qvbench: %s\n", error.what());
+    return 1;
+  }
+}

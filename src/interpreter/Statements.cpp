@@ -1,0 +1,56 @@
+#include "interpreter/Statements.h"
+
+#include "commands/StringCommands.h"
+#include "commands/TextFiles.h"
+#include "common/Text.h"
+#include "dialogs/DisplayDialog.h"
+#include "interpreter/Expansion.h"
+#include "interpreter/Expression.h"
+
+#include <utility>
+
+namespace qv {
+
+std::wstring StatementContext::ValueParameter(size_t k) const { return variables.Expand(Parameter(k)); }
+std::wstring StatementContext::PathParameter(size_t k) const { return ExpandPath(variables, Parameter(k)); }
+
+void StatementContext::CreateResult(std::wstring_view name) {
+  const std::wstring upper = UpperCase(name);
+  if (!upper.empty() && !variables.Exists(upper)) variables.Set(upper, L"", Source());
+}
+
+void StatementContext::SetResult(std::wstring_view name, std::wstring_view value) {
+  CreateResult(name);
+  variables.ProtectedSet(name, value, Source());
+}
+
+namespace {
+
+// Control statements ("If", loops, labels, termination, ...) are the
+// interpreter's own and never reach this table.
+constexpr std::pair<std::wstring_view, StatementHandler> kStatements[] = {
+    {L"Set Variable", SetVariableStatement},
+    {L"Localization Variable", LocalizationVariableStatement},
+    {L"Parse String", ParseStringStatement},
+    {L"Replace String", ReplaceStringStatement},
+    {L"Convert Case", ConvertCaseStatement},
+    {L"Convert Path", ConvertPathStatement},
+    {L"Extract Path", ExtractPathStatement},
+    {L"Get Temporary File", GetTemporaryFileStatement},
+    {L"Evaluate Expression", EvaluateExpressionStatement},
+    {L"Mathematics", MathematicsStatement},
+    {L"Display Dialog", DisplayDialogStatement},
+    {L"Hide Dialog", HideDialogStatement},
+    {L"Read from Text File", ReadFromTextFile},
+    {L"Write to Text File", WriteToTextFile},
+};
+
+}  // namespace
+
+StatementHandler FindStatementHandler(std::wstring_view name) {
+  for (const auto& [statement, handler] : kStatements)
+    if (statement == name) return handler;
+  return nullptr;
+}
+
+}  // namespace qv

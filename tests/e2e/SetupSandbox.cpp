@@ -1,0 +1,149 @@
+#include "SetupSandbox.h"
+
+#include "commands/TextFiles.h"
+#include "common/Error.h"
+#include "common/Files.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+#include "media/ArchiveModule.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace qv::test {
+
+namespace {
+
+std::wstring OutputFile(const wchar_t* name) { return std::wstring(QV_OUTPUT_DIR) + name; }
+
+std::wstring Identifier(size_t i) {
+  wchar_t text[64];
+  swprintf(text, 64, L"{0000%04X-0000-4000-8000-%012zX}", static_cast<unsigned>(i & 0xFFFF), i);
+  return text;
+}
+
+}  // namespace
+
+Script MakeScript(const std::vector<Stmt>& statements, const std::wstring& title) {
+  Script s;
+  std::vector<std::wstring> parameters;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    const Stmt& st = statements[i];
+    s.names.push_back(st.name);
+    s.identifiers.push_back(Identifier(i + 1));
+    s.states.push_back(st.commentedOut ? L"C" : L"");
+    s.mediaColumn.emplace_back();
+    s.sourceReferences.push_back(L"C:\\src\\test.qvs*" + std::to_wstring(i));
+    s.includeMarkers.push_back(st.includeMarker);
+    if (st.parameters.empty()) continue;
+    parameters.push_back(s.identifiers.back());
+    parameters.insert(parameters.end(), st.parameters.begin(), st.parameters.end());
+  }
+  s.parameters = ParameterTable(std::move(parameters));
+  s.productCode = L"{11111111-2222-3333-4444-555555555555}";
+  s.revisionCode = L"{66666666-7777-8888-9999-AAAAAAAAAAAA}";
+  s.title = title;
+  s.publisher.displayVersion = L"1.0.0";
+  s.languagePrompt = L"FALSE";
+  s.codePage = 1252;
+  return s;
+}
+
+SetupSandbox::SetupSandbox() {
+  static std::atomic<int> counter{0};
+  root_ = TemporaryFolder() + L"qv-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(++counter) + L"\\";
+  RemoveTree(root_);
+  temp_ = root_ + L"temp\\";
+  CreateFolders(temp_);
+}
+
+SetupSandbox::~SetupSandbox() { RemoveTree(root_); }
+
+std::wstring SetupSandbox::Build(const Script& script, const std::map<std::wstring, std::string>& payload,
+                                 const std::wstring& name, bool withPayload) {
+  const std::wstring folder = root_ + name + L"\\";
+  CreateFolders(folder);
+  const std::wstring exe = folder + name + L".exe";
+  std::string image = ReadWholeFile(OutputFile(L"quorvane.exe"));
+  WriteWholeFile(exe, image + WriteScript(script));
+  for (const wchar_t* file : {L"zel.lib", L"7z.dll"})
+    CopyFileW(OutputFile(file).c_str(), (folder + file).c_str(), FALSE);
+  if (withPayload) {
+    const std::wstring content = root_ + name + L"-payload\\";
+    CreateFolders(content);
+    for (const auto& [path, bytes] : payload) {
+      CreateFolders(FolderOf(content + path));
+      WriteWholeFile(content + path, bytes);
+    }
+    ArchiveModule archives = ArchiveModule::Load(std::wstring(QV_OUTPUT_DIR));
+    if (!archives.CreateFromFolder(folder + name + L".res", content))
+      throw Error(L"Cannot build the payload archive: #" + std::to_wstring(archives.LastError()));
+  }
+  return exe;
+}
+
+HANDLE SetupSandbox::Start(const std::wstring& exe, const std::wstring& arguments, DWORD* processId) {
+  // The child sees the sandbox's temporary folder.
+  std::wstring environment;
+  for (const wchar_t* block = GetEnvironmentStringsW(), *p = block; *p; p += wcslen(p) + 1) {
+    const std::wstring entry = p;
+    if (StartsWithNoCase(entry, L"TEMP=") || StartsWithNoCase(entry, L"TMP=")) continue;
+    environment += entry;
+    environment += L'\0';
+  }
+  environment += L"TEMP=" + temp_.substr(0, temp_.size() - 1) + L'\0';
+  environment += L"TMP=" + temp_.substr(0, temp_.size() - 1) + L'\0';
+  environment += L'\0';
+
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      environment.data(), FolderOf(exe).c_str(), &startup, &info))
+    ThrowLastError(L"CreateProcess " + exe);
+  CloseHandle(info.hThread);
+  if (processId) *processId = info.dwProcessId;
+  return info.hProcess;
+}
+
+RunResult SetupSandbox::Wait(HANDLE process, DWORD timeoutMs) {
+  UniqueHandle owned(process);
+  RunResult result;
+  if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 999);
+    WaitForSingleObject(process, 5000);
+    result.timedOut = true;
+  }
+  GetExitCodeProcess(process, &result.exitCode);
+  return result;
+}
+
+RunResult SetupSandbox::Run(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs) {
+  return Wait(Start(exe, arguments), timeoutMs);
+}
+
+std::vector<std::wstring> SetupSandbox::SupportFoldersLeft() const {
+  std::vector<std::wstring> left;
+  WIN32_FIND_DATAW data;
+  UniqueFind find(FindFirstFileW((temp_ + L"zel*").c_str(), &data));
+  if (!find) return left;
+  do left.emplace_back(data.cFileName);
+  while (FindNextFileW(find.get(), &data));
+  return left;
+}
+
+std::vector<std::wstring> ReadTraceLog(const std::wstring& path) {
+  const std::string bytes = ReadWholeFile(path);
+  std::wstring text(bytes.size() / 2, L'\0');
+  memcpy(text.data(), bytes.data(), text.size() * 2);
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+std::vector<std::wstring> ReadUtf8Lines(const std::wstring& path) { return SplitUtf8Lines(ReadWholeFile(path)); }
+
+}  // namespace qv::test

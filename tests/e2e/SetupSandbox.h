@@ -1,0 +1,67 @@
+// End-to-end test support: builds real setups (the engine stub with a script
+// appended, a payload archive, the archive module) in a private folder, runs
+// them as separate processes with their own temporary folder, and removes
+// everything afterwards.
+#pragma once
+
+#include "script/Script.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// One statement for a script built in a test: name, raw parameters 1..n.
+struct Stmt {
+  std::wstring name;
+  std::vector<std::wstring> parameters;
+  bool commentedOut = false;
+  std::wstring includeMarker = L"0*0";
+};
+
+Script MakeScript(const std::vector<Stmt>& statements, const std::wstring& title = L"Sample");
+
+struct RunResult {
+  DWORD exitCode = 0;
+  bool timedOut = false;
+};
+
+class SetupSandbox {
+public:
+  SetupSandbox();
+  ~SetupSandbox();
+  SetupSandbox(const SetupSandbox&) = delete;
+  SetupSandbox& operator=(const SetupSandbox&) = delete;
+
+  const std::wstring& Root() const { return root_; }
+  // The temporary folder the setups see (TEMP and TMP).
+  const std::wstring& Temp() const { return temp_; }
+
+  // Lays out <root>\<name>\ with <name>.exe (stub + script), the payload
+  // archive built from `payload` (relative path -> content; omitted when
+  // `withPayload` is false), zel.lib and 7z.dll. Returns the exe's path.
+  std::wstring Build(const Script& script, const std::map<std::wstring, std::string>& payload = {},
+                     const std::wstring& name = L"setup", bool withPayload = true);
+
+  // Starts the program and waits; `onStarted` runs while it is alive.
+  RunResult Run(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
+  HANDLE Start(const std::wstring& exe, const std::wstring& arguments, DWORD* processId = nullptr);
+  static RunResult Wait(HANDLE process, DWORD timeoutMs);
+
+  // Folders named zel<n> left in the temporary folder.
+  std::vector<std::wstring> SupportFoldersLeft() const;
+
+private:
+  std::wstring root_;
+  std::wstring temp_;
+};
+
+// Reads a UTF-16LE trace log into lines.
+std::vector<std::wstring> ReadTraceLog(const std::wstring& path);
+// Reads a UTF-8 text file (byte-order mark skipped) into lines.
+std::vector<std::wstring> ReadUtf8Lines(const std::wstring& path);
+
+}  // namespace qv::test

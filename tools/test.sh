@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The whole test suite: builds both architectures, then runs every test
+# under Wine in a throw-away prefix with one persistent wineserver and an
+# Xvfb display for the tests that show windows.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash tools/build.sh --all
+
+export WINEPREFIX="$root/build/x64/wineprefix"
+export WINEDEBUG=-all WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+export WINEDLLOVERRIDES="mscoree,mshtml="
+bash tools/wine-prefix.sh "$WINEPREFIX"
+
+display=":$((90 + RANDOM % 9))"
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+setsid /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 &
+cleanup() {
+  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+  kill "$xvfb_pid" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+sleep 1
+
+ctest --preset x64 -j2 "$@"
