@@ -5,6 +5,7 @@
 #pragma once
 
 #include "interpreter/VariableStore.h"
+#include "script/StatementSchema.h"  // kRememberSeparator
 
 #include <string>
 #include <string_view>
@@ -18,7 +19,6 @@ inline constexpr std::wstring_view kNewlineToken = L"$NEWLINE$";          // CR 
 inline constexpr std::wstring_view kDollarToken = L"$DOLLAR$";            // a script list line of one "$"
 inline constexpr std::wstring_view kWildDollarToken = L"$WILD_DOLLAR$";   // the same, older spelling
 inline constexpr std::wstring_view kSpaceSafeToken = L"$SPACE_SAFE$";     // a space during list normalisation
-inline constexpr std::wstring_view kRememberSeparator = L"$QIVA$QIVA$";   // Set Variable: name | remember flag
 inline constexpr std::wstring_view kWorkerProgressToken = L"$QIVA$";      // progress text: republish worker values
 inline constexpr std::wstring_view kUndefinedToken = L"$QIVANX$";         // bound lookup of an undefined name
 inline constexpr std::wstring_view kVoidLabelToken = L"$QIVAVOID$";       // label content absent: leave it
