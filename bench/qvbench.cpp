@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "interpreter/VariableStore.h"
 #include "media/ArchiveModule.h"
+#include "script/Compiler.h"
 #include "script/Script.h"
 
 #include <windows.h>
@@ -80,6 +81,75 @@ int Extract(const std::wstring& outFolder, const std::wstring& archive, const st
   return 0;
 }
 
+// A script in memory: statement name and raw parameters.
+qv::Script MakeScript(const std::vector<std::pair<std::wstring, std::vector<std::wstring>>>& statements) {
+  qv::Script script;
+  std::vector<std::wstring> parameters;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    wchar_t id[48];
+    swprintf(id, 48, L"{%08zX-0000-4000-8000-000000000000}", i);
+    script.names.push_back(statements[i].first);
+    script.identifiers.push_back(id);
+    script.states.emplace_back();
+    script.includeMarkers.push_back(L"0*0");
+    script.sourceReferences.push_back(L"bench.qvs*" + std::to_wstring(i));
+    if (statements[i].second.empty()) continue;
+    parameters.push_back(id);
+    parameters.insert(parameters.end(), statements[i].second.begin(), statements[i].second.end());
+  }
+  script.parameters = qv::ParameterTable(std::move(parameters));
+  script.title = L"Bench";
+  return script;
+}
+
+// Runs a setup whose loop executes 5 statements per pass, 20,000 passes.
+int Interpreter(const std::wstring& outFolder, const std::wstring& work) {
+  const int passes = 20000;
+  const auto script = MakeScript({
+      {L"Set Variable", {L"I", L"0"}},
+      {L"While", {L"I", L"2", std::to_wstring(passes - 1), L"TRUE"}},
+      {L"Mathematics", {L"$I$", L"1", L"0", L"I"}},
+      {L"Set Variable", {L"TEXT", L"pass $I$"}},
+      {L"If", {L"TEXT", L"1", L"never", L"FALSE"}},
+      {L"End", {}},
+      {L"Wend", {}},
+  });
+  qv::CreateFolders(work + L"payload");
+  const std::wstring exe = work + L"loop.exe";
+  qv::WriteWholeFile(exe, qv::ReadWholeFile(outFolder + L"quorvane.exe") + qv::WriteScript(script));
+  for (const wchar_t* file : {L"zel.lib", L"7z.dll"}) CopyFileW((outFolder + file).c_str(), (work + file).c_str(), FALSE);
+  if (!qv::ArchiveModule::Load(outFolder).CreateFromFolder(work + L"loop.res", work + L"payload"))
+    throw qv::Error(L"cannot create the payload");
+  const double baseline = TimeRuns(BuildEmptySetup(outFolder, work), L"/s", 3);
+  const double seconds = TimeRuns(exe, L"/s", 3) - baseline;
+  const double statements = passes * 5.0;
+  std::printf("interpreter: %.0f statements per second (%d loop passes, %.2f s beyond an empty run)\n",
+              statements / seconds, passes, seconds);
+  return 0;
+}
+
+// The compilation pass over a 20,000-statement script of nested blocks.
+int Compile() {
+  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> statements;
+  statements.push_back({L"Set Variable", {L"A", L"1"}});
+  while (statements.size() < 20000) {
+    statements.push_back({L"If", {L"A", L"0", L"1", L"FALSE"}});
+    statements.push_back({L"While", {L"A", L"0", L"2", L"FALSE"}});
+    statements.push_back({L"Set Variable", {L"B", L"$A$"}});
+    statements.push_back({L"Evaluate Expression", {L"$A$ = \"1\" and ($B$ <> \"2\")", L"R"}});
+    statements.push_back({L"Wend", {}});
+    statements.push_back({L"End", {}});
+  }
+  const auto script = MakeScript(statements);
+  qv::Variables symbols;
+  const auto start = Clock::now();
+  const auto result = qv::CompileScript(script, symbols);
+  const double seconds = Seconds(Clock::now() - start);
+  std::printf("compile: %zu statements in %.1f ms (%ls)\n", statements.size(), seconds * 1000,
+              result.message.c_str());
+  return result.Passed() ? 0 : 1;
+}
+
 int Lookups() {
   qv::TVariableManager store;
   std::vector<std::wstring> names;
@@ -111,7 +181,10 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"startup" && argc > 2) return Startup(outFolder, qv::WithTrailingSlash(argv[2]), argc > 3 ? _wtoi(argv[3]) : 20);
     if (command == L"extract" && argc > 3) return Extract(outFolder, argv[2], argv[3]);
     if (command == L"lookups") return Lookups();
-    std::fprintf(stderr, "usage: qvbench startup <work folder> [runs] | extract <archive> <folder> | lookups\n");
+    if (command == L"interpreter" && argc > 2) return Interpreter(outFolder, qv::WithTrailingSlash(argv[2]));
+    if (command == L"compile") return Compile();
+    std::fprintf(stderr, "usage: qvbench startup <work folder> [runs] | extract <archive> <folder> | lookups |"
+                 " interpreter <work folder> | compile\n");
     return 2;
   } catch (const qv::Error& error) {
     std::fprintf(stderr, "qvbench: %s\n", error.what());

@@ -40,3 +40,7 @@ rm -rf "$work/x7zz" "$work/xqv"
 
 echo "== variable store"
 run "$out/qvbench.exe" lookups
+
+echo "== interpreter"
+run "$out/qvbench.exe" interpreter "Z:$work/interpreter"
+run "$out/qvbench.exe" compile

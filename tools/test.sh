@@ -24,5 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 sleep 1
+# Start Wine's own service processes now, detached from any pipe: started by
+# a test, they would inherit CTest's output pipe and hold it open.
+"$root/tools/wine-run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 ctest --preset x64 -j2 "$@"

@@ -26,8 +26,22 @@ std::string WideToUtf8(std::wstring_view text) {
 
 namespace {
 
+bool IsAscii(std::wstring_view text) {
+  for (wchar_t c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; }
+
 std::wstring MapCase(std::wstring_view text, DWORD flag) {
   if (text.empty()) return {};
+  if (IsAscii(text)) {  // the common case, without a trip into the locale tables
+    std::wstring result(text);
+    for (auto& c : result) c = flag == LCMAP_UPPERCASE ? AsciiUpper(c) : AsciiLower(c);
+    return result;
+  }
   const int length = static_cast<int>(text.size());
   const int size = LCMapStringEx(LOCALE_NAME_INVARIANT, flag, text.data(), length, nullptr, 0, nullptr, nullptr, 0);
   if (size <= 0) return std::wstring(text);
@@ -43,6 +57,11 @@ std::wstring LowerCase(std::wstring_view text) { return MapCase(text, LCMAP_LOWE
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;  // case mapping keeps UTF-16 lengths for the engine's texts
+  if (IsAscii(a) && IsAscii(b)) {
+    for (size_t i = 0; i < a.size(); ++i)
+      if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+  }
   return CompareStringEx(LOCALE_NAME_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
                          static_cast<int>(b.size()), nullptr, nullptr, 0) == CSTR_EQUAL;
 }

@@ -194,8 +194,16 @@ void RefreshRunState(Session& session, Variables& variables) {
   session.silent = IsTrueFlag(variables.Get(L"SILENT"));
   session.title = variables.Get(L"TITLE");
   session.captionLogo = EqualsNoCase(variables.Get(L"QIVALOGO"), L"TRUE");
-  variables.Set(L"DATE", FormatNow(true), kSourceInitialization);
-  variables.Set(L"TIME", FormatNow(false), kSourceInitialization);
+  // The clock is formatted again only when it has moved on by a second.
+  static ULONGLONG lastSecond = 0;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG second = ((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) / 10000000;
+  if (second != lastSecond || !variables.Exists(L"TIME")) {
+    lastSecond = second;
+    variables.Set(L"DATE", FormatNow(true), kSourceInitialization);
+    variables.Set(L"TIME", FormatNow(false), kSourceInitialization);
+  }
 }
 
 }  // namespace qv

@@ -6,26 +6,50 @@ namespace qv {
 
 namespace {
 
-// Lower-casing for keys: ASCII inline, everything else through the locale.
-std::wstring FoldCase(std::wstring_view name) {
-  std::wstring key(name);
-  for (auto& c : key) {
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c + (L'a' - L'A'));
-    } else if (c >= 0x80) {
-      return LowerCase(name);
-    }
-  }
-  return key;
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+
+bool IsAscii(std::wstring_view text) {
+  for (wchar_t c : text)
+    if (c >= 0x80) return false;
+  return true;
 }
 
 }  // namespace
 
-TVariableManager::TVariableManager(bool caseSensitive, bool lockReads)
-    : caseSensitive_(caseSensitive), lockReads_(lockReads) {}
+TVariableManager::TVariableManager(bool lockReads) : lockReads_(lockReads) {}
+
+size_t TVariableManager::KeyHash::operator()(std::wstring_view key) const noexcept {
+  size_t h = 14695981039346656037ull;  // FNV-1a over the ASCII-folded code units
+  for (wchar_t c : key) h = (h ^ static_cast<size_t>(FoldAscii(c))) * 1099511628211ull;
+  return h;
+}
+
+bool TVariableManager::KeyEqual::operator()(std::wstring_view a, std::wstring_view b) const noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
 
 std::wstring TVariableManager::Key(std::wstring_view name) const {
-  return caseSensitive_ ? std::wstring(name) : FoldCase(name);
+  return LowerCase(name);
+}
+
+// Finds the entry of `name` under the read-lock rule and hands it to `use`.
+template <typename F>
+bool TVariableManager::WithEntry(std::wstring_view name, F&& use) const {
+  if (name.empty()) return false;
+  std::wstring folded;
+  if (!IsAscii(name)) {
+    folded = Key(name);
+    name = folded;
+  }
+  std::unique_lock guard(lock_, std::defer_lock);
+  if (lockReads_) guard.lock();
+  const auto it = table_.find(name);
+  if (it == table_.end()) return false;
+  use(it->second);
+  return true;
 }
 
 void TVariableManager::SetValue(std::wstring_view name, std::wstring_view value) {
@@ -38,14 +62,7 @@ void TVariableManager::SetValue(std::wstring_view name, std::wstring_view value)
 }
 
 bool TVariableManager::Lookup(std::wstring_view name, std::wstring& value) const {
-  if (name.empty()) return false;
-  const std::wstring key = Key(name);
-  std::unique_lock guard(lock_, std::defer_lock);
-  if (lockReads_) guard.lock();
-  const auto it = table_.find(key);
-  if (it == table_.end()) return false;
-  value = it->second.value;
-  return true;
+  return WithEntry(name, [&](const Entry& entry) { value = entry.value; });
 }
 
 std::wstring TVariableManager::GetValue(std::wstring_view name) const {
@@ -55,11 +72,7 @@ std::wstring TVariableManager::GetValue(std::wstring_view name) const {
 }
 
 bool TVariableManager::Exists(std::wstring_view name) const {
-  if (name.empty()) return false;
-  const std::wstring key = Key(name);
-  std::unique_lock guard(lock_, std::defer_lock);
-  if (lockReads_) guard.lock();
-  return table_.contains(key);
+  return WithEntry(name, [](const Entry&) {});
 }
 
 void TVariableManager::Remove(std::wstring_view name) {

@@ -16,7 +16,7 @@ namespace qv {
 // undefined name reads as the empty text.
 class TVariableManager {
 public:
-  explicit TVariableManager(bool caseSensitive = false, bool lockReads = true);
+  explicit TVariableManager(bool lockReads = true);
 
   void SetValue(std::wstring_view name, std::wstring_view value);
   std::wstring GetValue(std::wstring_view name) const;
@@ -45,14 +45,25 @@ private:
     std::wstring name;
     std::wstring value;
   };
+  // Keys are stored folded to lower case; ASCII names are looked up without
+  // folding them first (the hash and the comparison fold ASCII on the fly).
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::wstring_view key) const noexcept;
+  };
+  struct KeyEqual {
+    using is_transparent = void;
+    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept;
+  };
   std::wstring Key(std::wstring_view name) const;
+  template <typename F>
+  bool WithEntry(std::wstring_view name, F&& use) const;
   bool Lookup(std::wstring_view name, std::wstring& value) const;
   std::wstring ExpandWith(std::wstring_view text, bool quoted) const;
 
   mutable std::mutex lock_;
-  bool caseSensitive_;
   bool lockReads_;
-  std::unordered_map<std::wstring, Entry> table_;
+  std::unordered_map<std::wstring, Entry, KeyHash, KeyEqual> table_;
 };
 
 // Who assigns: command-line overrides are recognised by these sources.
