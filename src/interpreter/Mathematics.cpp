@@ -85,8 +85,8 @@ std::wstring Mathematics(std::wstring_view a, std::wstring_view b, std::wstring_
       result = x;
       break;
     case 15: {
+      const int32_t r = NextRandom(generator);  // the seed moves on even when A = 0
       if (x == 0) return {};
-      const int32_t r = NextRandom(generator);
       result = r % x;
       break;
     }

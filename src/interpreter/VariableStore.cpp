@@ -19,9 +19,9 @@ bool IsAscii(std::wstring_view text) {
 TVariableManager::TVariableManager(bool lockReads) : lockReads_(lockReads) {}
 
 size_t TVariableManager::KeyHash::operator()(std::wstring_view key) const noexcept {
-  size_t h = 14695981039346656037ull;  // FNV-1a over the ASCII-folded code units
-  for (wchar_t c : key) h = (h ^ static_cast<size_t>(FoldAscii(c))) * 1099511628211ull;
-  return h;
+  uint64_t h = 14695981039346656037ull;  // FNV-1a over the ASCII-folded code units
+  for (wchar_t c : key) h = (h ^ static_cast<uint64_t>(FoldAscii(c))) * 1099511628211ull;
+  return static_cast<size_t>(h);
 }
 
 bool TVariableManager::KeyEqual::operator()(std::wstring_view a, std::wstring_view b) const noexcept {

@@ -50,11 +50,12 @@ TEST(ArchiveRoundTrip, PasswordProtectsDataAndOptionallyNames) {
       EXPECT_EQ(blind->size(), original.size());
     }
 
-    // A wrong password writes nothing that stays.
+    // A wrong password leaves no wrongly decoded file behind (folders and
+    // empty files hold no encrypted data).
     EXPECT_FALSE(m.ExtractAll(archive, box.Path(L"wrong"), L"guess"));
     EXPECT_EQ(m.LastError(), ZEL_E_PASSWORD);
     for (const auto& [path, content] : Snapshot(box.Path(L"wrong"))) {
-      EXPECT_EQ(content, "<dir>") << "a file decoded with the wrong password was left: " << path.size();
+      EXPECT_TRUE(content == "<dir>" || content.empty()) << "left after a wrong password: " << path.size();
     }
     EXPECT_FALSE(m.ExtractAll(archive, box.Path(L"none")));
     EXPECT_EQ(m.LastError(), ZEL_E_PASSWORD);
@@ -430,6 +431,144 @@ TEST(ArchiveExtract, ProgressReachesTotalAndCanCancel) {
   EXPECT_FALSE(m.ExtractAll(archive, box.Path(L"cancel"), L"", true,
                             [](const std::wstring&, uint64_t, uint64_t) { return false; }));
   EXPECT_EQ(m.LastError(), ZEL_E_CANCELLED);
+}
+
+}  // namespace
+}  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// Stopping in the middle of a file removes that file; finished files stay whole.
+TEST(ArchiveExtract, CancelledExtractionLeavesNoPartialFile) {
+  Sandbox box;
+  const std::string big = RandomBytes(24 * 1024 * 1024, 7);
+  WriteBytes(box.Path(L"src\a-small.txt"), "small");
+  WriteBytes(box.Path(L"src\b-big.bin"), big);
+  auto& m = Module();
+  const std::wstring archive = box.Path(L"c.7z");
+  ASSERT_TRUE(m.Create(archive, {}, {box.Path(L"src\*")}, ZEL_KIND_7Z, ZEL_MODE_NEW, L"-m0=Copy", L""))
+      << m.LastError();
+  uint64_t stoppedAt = 0;
+  EXPECT_FALSE(m.ExtractAll(archive, box.Path(L"out"), L"", true, [&](const std::wstring& item, uint64_t done, uint64_t) {
+    if (item == L"b-big.bin" && done > 5 + 1024 * 1024) {
+      stoppedAt = done;
+      return false;
+    }
+    return true;
+  }));
+  EXPECT_EQ(m.LastError(), ZEL_E_CANCELLED);
+  EXPECT_GT(stoppedAt, 0u) << "the big file was never reported while being written";
+  for (const auto& [path, content] : Snapshot(box.Path(L"out"))) {
+    EXPECT_TRUE(content == "small" || content == big) << "partial file left, " << content.size() << " bytes";
+  }
+}
+
+// The builder packs an empty payload folder for setups without files.
+TEST(ArchiveRoundTrip, EmptyFolderMakesAnEmptyArchive) {
+  Sandbox box;
+  MakeFolders(box.Path(L"empty"));
+  auto& m = Module();
+  const std::wstring archive = box.Path(L"empty.7z");
+  ASSERT_TRUE(m.CreateFromFolder(archive, box.Path(L"empty"))) << m.LastError();
+  auto listing = m.List(archive);
+  ASSERT_TRUE(listing.has_value()) << m.LastError();
+  EXPECT_TRUE(listing->empty());
+  ASSERT_TRUE(m.ExtractAll(archive, box.Path(L"out\\")) ) << m.LastError();
+  EXPECT_TRUE(Exists(box.Path(L"out")));
+  EXPECT_TRUE(Snapshot(box.Path(L"out")).empty());
+}
+
+// The raw callbacks, as the engine's statement workers use them.
+int g_passwordCalls = 0;
+const wchar_t* g_passwordAnswer = nullptr;
+BOOL WINAPI AnswerPassword(wchar_t* buffer) {
+  ++g_passwordCalls;
+  if (!g_passwordAnswer) return FALSE;
+  wcscpy(buffer, g_passwordAnswer);
+  return TRUE;
+}
+
+uint32_t g_overwriteAnswer = 0;
+int g_overwriteCalls = 0;
+uint32_t WINAPI AnswerOverwrite(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                uint32_t, uint32_t) {
+  ++g_overwriteCalls;
+  return g_overwriteAnswer;
+}
+
+TEST(ArchiveCallbacks, PasswordCallbackIsAskedOnceAndOnlyWhenNeeded) {
+  struct Case {
+    const char* name;
+    bool encrypted;
+    const wchar_t* answer;
+    int expectedCalls;
+    uint32_t expectedError;
+  };
+  const Case cases[] = {
+      {"answered", true, L"pw", 1, ZEL_OK},
+      {"no answer", true, nullptr, 1, ZEL_E_PASSWORD},
+      {"wrong answer", true, L"nope", 1, ZEL_E_PASSWORD},
+      {"not needed", false, L"pw", 0, ZEL_OK},
+  };
+  const auto& api = Module().api();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    WriteBytes(box.Path(L"src\\a.txt"), "a");
+    WriteBytes(box.Path(L"src\\b.txt"), "b");
+    const std::wstring archive = box.Path(L"a.7z");
+    ASSERT_TRUE(Module().CreateFromFolder(archive, box.Path(L"src"), c.encrypted ? L"pw" : L"", true));
+    g_passwordCalls = 0;
+    g_passwordAnswer = c.answer;
+    const std::wstring dest = box.Path(L"out");
+    const BOOL ok = api.extractArchive(archive.c_str(), 1, dest.c_str(), nullptr, ZEL_EXTRACT_FULL_PATHS, nullptr,
+                                       &AnswerPassword, nullptr, nullptr, nullptr);
+    EXPECT_EQ(ok != FALSE, c.expectedError == ZEL_OK);
+    EXPECT_EQ(api.getLastArchiveError(), c.expectedError);
+    EXPECT_EQ(g_passwordCalls, c.expectedCalls);
+  }
+}
+
+TEST(ArchiveCallbacks, OverwriteAnswers) {
+  struct Case {
+    const char* name;
+    uint32_t answer;
+    bool succeeds;
+    const char* first;   // content of one.txt afterwards
+    const char* second;  // content of two.txt afterwards
+    int expectedCalls;
+  };
+  const Case cases[] = {
+      {"cancel", ZEL_OVERWRITE_CANCEL, false, "local", "local", 1},
+      {"skip asks again", ZEL_OVERWRITE_SKIP, true, "local", "local", 2},
+      {"replace asks again", ZEL_OVERWRITE_REPLACE, true, "archived", "archived", 2},
+      {"skip all asks once", ZEL_OVERWRITE_SKIP_ALL, true, "local", "local", 1},
+      {"replace all asks once", ZEL_OVERWRITE_REPLACE_ALL, true, "archived", "archived", 1},
+  };
+  Sandbox box;
+  WriteBytes(box.Path(L"src\\one.txt"), "archived");
+  WriteBytes(box.Path(L"src\\two.txt"), "archived");
+  const std::wstring archive = box.Path(L"o.7z");
+  ASSERT_TRUE(Module().CreateFromFolder(archive, box.Path(L"src")));
+  const auto& api = Module().api();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(box.Path(L"out\\one.txt"), "local");
+    WriteBytes(box.Path(L"out\\two.txt"), "local");
+    g_overwriteAnswer = c.answer;
+    g_overwriteCalls = 0;
+    const std::wstring dest = box.Path(L"out");
+    const BOOL ok = api.extractArchive(archive.c_str(), 1, dest.c_str(), nullptr, ZEL_EXTRACT_FULL_PATHS, nullptr,
+                                       nullptr, nullptr, nullptr, &AnswerOverwrite);
+    EXPECT_EQ(ok != FALSE, c.succeeds);
+    if (!c.succeeds) {
+      EXPECT_EQ(api.getLastArchiveError(), ZEL_E_CANCELLED);
+    }
+    EXPECT_EQ(ReadBytes(box.Path(L"out\\one.txt")), c.first);
+    EXPECT_EQ(ReadBytes(box.Path(L"out\\two.txt")), c.second);
+    EXPECT_EQ(g_overwriteCalls, c.expectedCalls);
+  }
 }
 
 }  // namespace

@@ -108,6 +108,28 @@ TEST(ItemPathRules, SwitchesParseLikeSevenZipsCommandLine) {
   }
 }
 
+// The engine retries on 1018 only: every way 7-Zip or Windows says "out of
+// memory" must arrive as that code.
+TEST(ErrorCodes, HresultsMapToModuleCodes) {
+  struct Case {
+    const char* name;
+    HRESULT hr;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"E_OUTOFMEMORY", E_OUTOFMEMORY, ZEL_E_OUT_OF_MEMORY},
+      {"Win32 not enough memory", HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), ZEL_E_OUT_OF_MEMORY},
+      {"Win32 out of memory", HRESULT_FROM_WIN32(ERROR_OUTOFMEMORY), ZEL_E_OUT_OF_MEMORY},
+      {"E_ABORT", E_ABORT, ZEL_E_CANCELLED},
+      {"E_NOTIMPL", E_NOTIMPL, ZEL_E_UNSUPPORTED_METHOD},
+      {"disk full", HRESULT_FROM_WIN32(ERROR_DISK_FULL), ZEL_E_WRITE_FILE},
+      {"anything else", E_FAIL, ZEL_E_DATA},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(zel::CodeFromHresult(c.hr, ZEL_E_DATA), c.expected) << c.name;
+  }
+}
+
 // Every hostile name is packed next to a harmless file; extracting must
 // refuse the archive before writing either of them.
 TEST(HostileArchive, UnsafeItemPathRefusesTheWholeArchive) {

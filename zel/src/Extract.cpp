@@ -135,9 +135,9 @@ public:
       if (file == INVALID_HANDLE_VALUE) {
         return Stop(GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? ZEL_E_OUT_OF_MEMORY : ZEL_E_WRITE_FILE);
       }
-      if (info.size > 0) {
-        // Telling the file system the final size up front avoids growing the
-        // file chunk by chunk; the writer then fills it.
+      if (info.size >= (1u << 20)) {
+        // Telling the file system the final size of a large file up front
+        // avoids growing it chunk by chunk (Wine ignores this).
         FILE_ALLOCATION_INFO allocation;
         allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(info.size);
         SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof(allocation));
@@ -176,6 +176,14 @@ public:
     }
     if (code != ZEL_OK) return Stop(code);
     return S_OK;
+  }
+
+  // After a stop in the middle of an item: its partial file must not stay.
+  void DiscardOpenFile() {
+    if (!stream_) return;
+    stream_->Finish(nullptr, nullptr);
+    DeleteFileW(streamPath_.c_str());
+    stream_ = ComPtr<ExtractFileStream>();
   }
 
   STDMETHOD(CryptoGetTextPassword)(BSTR* password) noexcept override {
@@ -257,6 +265,8 @@ void Extract(const ExtractRequest& request, PasswordSource& password, Reporter& 
     }
   }
 
+  std::wstring base = request.destination;
+  if (!base.empty() && base.back() != L'\\') base += L'\\';  // a drive root already ends with one
   ItemSelection selection(request.items);
   std::unordered_map<UInt32, Target> targets;
   std::vector<UInt32> indices;
@@ -269,9 +279,9 @@ void Extract(const ExtractRequest& request, PasswordSource& password, Reporter& 
       if (request.flat) {
         if (info.isDir) continue;
         const auto parts = SplitItemPath(info.path);
-        target.full = request.destination + L'\\' + parts.back();
+        target.full = base + parts.back();
       } else {
-        target.full = request.destination + L'\\' + target.display;
+        target.full = base + target.display;
       }
       // Belt and braces: the resolved target must still lie below the destination.
       if (!IsWithin(FullPath(target.full), request.destination)) Fail(ZEL_E_UNSAFE_PATH);
@@ -290,6 +300,7 @@ void Extract(const ExtractRequest& request, PasswordSource& password, Reporter& 
   const bool all = indices.size() == opened.count;
   const HRESULT hr = opened.archive->Extract(all ? nullptr : indices.data(), all ? 0xFFFFFFFFu : static_cast<UInt32>(indices.size()),
                                              request.test ? 1 : 0, callback.get());
+  callback->DiscardOpenFile();
   if (callback->failure() != ZEL_OK) Fail(callback->failure());
   if (callback->passwordMissing()) Fail(ZEL_E_PASSWORD);
   if (hr != S_OK) Fail(CodeFromHresult(hr, ZEL_E_DATA));

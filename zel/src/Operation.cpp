@@ -5,6 +5,7 @@
 #include "Streams.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace zel {
 // ---- PasswordSource
 
 PasswordSource::PasswordSource(const wchar_t* given, ZEL_PASSWORD_CALLBACK callback)
-    : password_(given ? given : L""), callback_(callback) {}
+    : password_(given ? given : L""), given_(password_), callback_(callback) {}
 
 std::optional<std::wstring> PasswordSource::Get() {
   requested_ = true;
@@ -29,6 +30,11 @@ std::optional<std::wstring> PasswordSource::Get() {
   }
   if (password_.empty()) return std::nullopt;
   return password_;
+}
+
+std::optional<std::wstring> PasswordSource::Given() const {
+  if (given_.empty()) return std::nullopt;
+  return given_;
 }
 
 // ---- Reporter
@@ -98,6 +104,26 @@ private:
 
 }  // namespace
 
+// A 7z archive cut short still has its start header, which says how long the
+// archive must be: that tells "truncated" apart from "damaged".
+bool LooksTruncated(InFileStream& stream) {
+  static const unsigned char kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+  unsigned char header[32];
+  UInt32 got = 0;
+  UInt64 size = 0;
+  if (stream.Seek(0, FILE_BEGIN, nullptr) != S_OK || stream.GetSize(&size) != S_OK) return false;
+  if (stream.Read(header, sizeof(header), &got) != S_OK || got != sizeof(header)) return false;
+  if (memcmp(header, kSignature, sizeof(kSignature)) != 0) return false;
+  auto le64 = [&](int at) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | header[at + i];
+    return v;
+  };
+  const uint64_t nextHeaderOffset = le64(12), nextHeaderSize = le64(20);
+  if (nextHeaderOffset > size || nextHeaderSize > size) return true;
+  return 32 + nextHeaderOffset + nextHeaderSize > size;
+}
+
 OpenedArchive OpenExisting(const std::wstring& fullPath, PasswordSource& password) {
   HANDLE file = OpenForReading(fullPath);
   if (file == INVALID_HANDLE_VALUE) Fail(ZEL_E_OPEN_ARCHIVE);
@@ -113,6 +139,7 @@ OpenedArchive OpenExisting(const std::wstring& fullPath, PasswordSource& passwor
     // With encrypted headers a missing or wrong password is all 7-Zip can
     // tell apart from damage.
     if (password.requested()) Fail(ZEL_E_PASSWORD);
+    if (LooksTruncated(*stream.get())) Fail(ZEL_E_UNEXPECTED_END);
     Fail(hr == S_FALSE ? ZEL_E_NOT_ARCHIVE : CodeFromHresult(hr, ZEL_E_NOT_ARCHIVE));
   }
   opened.headersEncrypted = password.requested();

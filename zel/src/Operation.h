@@ -19,11 +19,13 @@ public:
   std::optional<std::wstring> Get();
   // True once 7-Zip has asked for a password.
   bool requested() const { return requested_; }
-  bool given() const { return !password_.empty(); }
+  // The password passed in, if any, without asking the callback.
+  std::optional<std::wstring> Given() const;
 
 private:
   std::mutex lock_;
   std::wstring password_;
+  std::wstring given_;
   ZEL_PASSWORD_CALLBACK callback_;
   bool asked_ = false;
   std::atomic<bool> requested_{false};
@@ -63,7 +65,7 @@ private:
   std::wstring item_;
   std::atomic<uint64_t> done_{0};
   std::atomic<uint64_t> total_{0};
-  ULONGLONG lastTick_ = 0;
+  std::atomic<ULONGLONG> lastTick_{0};
   std::atomic<bool> cancelled_{false};
 };
 

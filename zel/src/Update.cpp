@@ -370,7 +370,11 @@ void WriteArchive(const std::wstring& archive, OpenedArchive* existing, const st
   ApplyProperties(out.get(), properties);
 
   const size_t slash = archive.find_last_of(L'\\');
-  if (slash != std::wstring::npos && !CreateFolderTree(archive.substr(0, slash))) Fail(ZEL_E_WRITE_ARCHIVE);
+  if (slash != std::wstring::npos) {
+    std::wstring folder = archive.substr(0, slash);
+    if (folder.size() == 2) folder += L'\\';  // "C:" is the current folder of drive C, not its root
+    if (!CreateFolderTree(folder)) Fail(ZEL_E_WRITE_ARCHIVE);
+  }
   const std::wstring temp = ExtendedPath(TemporaryBeside(archive));
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -388,7 +392,10 @@ void WriteArchive(const std::wstring& archive, OpenedArchive* existing, const st
                                           progressFromSevenZip);
   const HRESULT hr = out->UpdateItems(stream.get(), static_cast<UInt32>(entries.size()), callback.get());
   if (callback->failure() != ZEL_OK) Fail(callback->failure());
-  if (hr != S_OK) Fail(reporter.cancelled() ? ZEL_E_CANCELLED : CodeFromHresult(hr, ZEL_E_WRITE_ARCHIVE));
+  if (reporter.cancelled()) Fail(ZEL_E_CANCELLED);
+  // Method names and parameters are checked only now, when the coders are built.
+  if (hr == E_INVALIDARG) Fail(ZEL_E_SWITCHES);
+  if (hr != S_OK) Fail(CodeFromHresult(hr, ZEL_E_WRITE_ARCHIVE));
   if (!stream->Close()) Fail(ZEL_E_WRITE_ARCHIVE);
 
   out = ComPtr<IOutArchive>();
@@ -477,9 +484,7 @@ void Create(const CreateRequest& request, PasswordSource& password, Reporter& re
     total += disk[i].size;
   }
   reporter.SetTotal(total);
-  std::optional<std::wstring> encryptWith;
-  if (password.given()) encryptWith = password.Get();
-  WriteArchive(request.archive, merge ? &existing : nullptr, entries, properties, encryptWith, password, reporter,
+  WriteArchive(request.archive, merge ? &existing : nullptr, entries, properties, password.Given(), password, reporter,
                false);
 }
 
