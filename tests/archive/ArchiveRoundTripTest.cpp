@@ -443,22 +443,28 @@ namespace {
 TEST(ArchiveExtract, CancelledExtractionLeavesNoPartialFile) {
   Sandbox box;
   const std::string big = RandomBytes(24 * 1024 * 1024, 7);
-  WriteBytes(box.Path(L"src\a-small.txt"), "small");
-  WriteBytes(box.Path(L"src\b-big.bin"), big);
+  WriteBytes(box.Path(L"src\\a-small.txt"), "small");
+  WriteBytes(box.Path(L"src\\b-big.bin"), big);
   auto& m = Module();
   const std::wstring archive = box.Path(L"c.7z");
-  ASSERT_TRUE(m.Create(archive, {}, {box.Path(L"src\*")}, ZEL_KIND_7Z, ZEL_MODE_NEW, L"-m0=Copy", L""))
+  ASSERT_TRUE(m.Create(archive, {}, {box.Path(L"src\\*")}, ZEL_KIND_7Z, ZEL_MODE_NEW, L"-m0=Copy", L""))
       << m.LastError();
-  uint64_t stoppedAt = 0;
+  // The report that starts the big file waits out the reporting interval, so
+  // the next report comes from inside the file.
+  uint64_t startedAt = UINT64_MAX, stoppedAt = 0;
   EXPECT_FALSE(m.ExtractAll(archive, box.Path(L"out"), L"", true, [&](const std::wstring& item, uint64_t done, uint64_t) {
-    if (item == L"b-big.bin" && done > 5 + 1024 * 1024) {
-      stoppedAt = done;
-      return false;
+    if (item != L"b-big.bin") return true;
+    if (startedAt == UINT64_MAX) {
+      startedAt = done;
+      Sleep(100);
+      return true;
     }
-    return true;
+    stoppedAt = done;
+    return false;
   }));
   EXPECT_EQ(m.LastError(), ZEL_E_CANCELLED);
-  EXPECT_GT(stoppedAt, 0u) << "the big file was never reported while being written";
+  EXPECT_GT(stoppedAt, startedAt) << "the big file was never reported while being written";
+  EXPECT_LT(stoppedAt, startedAt + big.size());
   for (const auto& [path, content] : Snapshot(box.Path(L"out"))) {
     EXPECT_TRUE(content == "small" || content == big) << "partial file left, " << content.size() << " bytes";
   }

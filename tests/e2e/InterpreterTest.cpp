@@ -3,6 +3,7 @@
 #include "SetupSandbox.h"
 
 #include "common/Files.h"
+#include "common/Handles.h"
 
 #include <shlobj.h>
 
@@ -104,6 +105,28 @@ TEST(Interpreter, ScriptsFailingTheCompilationPassEndWith314AndNoMessage) {
     EXPECT_EQ(result.exitCode, 314u) << c.name;
     EXPECT_TRUE(sandbox.SupportFoldersLeft().empty()) << c.name;
   }
+}
+
+TEST(Interpreter, WriteToTextFileLeavesAnUnreadableFileAlone) {
+  SetupSandbox sandbox;
+  const std::wstring locked = sandbox.Root() + L"locked.txt";
+  const std::wstring report = sandbox.Root() + L"report.txt";
+  WriteWholeFile(locked, "precious\r\n");
+  const std::wstring exe = sandbox.Build(MakeScript({
+                                             {L"Write to Text File", {locked, L"new line", L"FALSE"}},
+                                             {L"Write to Text File", {report, L"[$LASTERROR$]", L"FALSE"}},
+                                         }),
+                                         {{L"a.txt", "a"}});
+  {
+    // Held open without sharing: the setup can neither read nor write it.
+    UniqueFile hold(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hold);
+    ASSERT_EQ(sandbox.Run(exe, L"/s").exitCode, 0u);
+  }
+  EXPECT_EQ(ReadWholeFile(locked), "precious\r\n");
+  const auto lines = ReadUtf8Lines(report);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0], L"[]") << "the failure is reported through LASTERROR";
 }
 
 std::wstring KnownFolder(REFKNOWNFOLDERID id) {

@@ -41,6 +41,9 @@ std::optional<std::wstring> PasswordSource::Given() const {
 
 bool Reporter::ReportLocked() {
   if (cancelled_) return false;
+  // The interval runs from the start of a report, so a slow callback does
+  // not delay the next one further.
+  lastTick_ = GetTickCount64();
   const uint64_t done = done_;
   const uint64_t total = std::max<uint64_t>(total_, done);
   bool go = true;
@@ -50,7 +53,6 @@ bool Reporter::ReportLocked() {
     if (!progress_(kib(done), kib(total))) go = false;
   }
   if (!go) cancelled_ = true;
-  lastTick_ = GetTickCount64();
   return go;
 }
 
