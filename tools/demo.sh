@@ -29,6 +29,6 @@ echo "== trace log"
 iconv -f UTF-16LE -t UTF-8 "$demo/trace.log" | tr -d '\r'
 if [[ -f "$demo/hello-result.txt" ]]; then
   echo "== what the script wrote"
-  cat "$demo/hello-result.txt"
+  sed "1s/^\xEF\xBB\xBF//" "$demo/hello-result.txt" | tr -d "\r"
 fi
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
