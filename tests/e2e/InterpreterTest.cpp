@@ -12,36 +12,6 @@
 namespace qv::test {
 namespace {
 
-// The first visible message box of the process: its text; the box is answered.
-std::wstring AnswerFirstMessageBox(DWORD processId, DWORD timeoutMs = 30000) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-    struct Search {
-      DWORD processId;
-      HWND found = nullptr;
-    } search{processId};
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lParam);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          wchar_t className[64] = {};
-          GetClassNameW(window, className, 64);
-          if (owner != s->processId || std::wstring(className) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
-      wchar_t text[2048] = {};
-      GetDlgItemTextW(search.found, 0xFFFF, text, 2048);
-      PostMessageW(search.found, WM_COMMAND, IDOK, 0);
-      return text;
-    }
-    Sleep(100);
-  }
-  return L"(no message box)";
-}
-
 TEST(Interpreter, RuntimeErrorNamesSourceFileAndLineThenTakesTheExitPath) {
   SetupSandbox sandbox;
   const std::wstring out = sandbox.Root() + L"out.txt";
@@ -57,7 +27,9 @@ TEST(Interpreter, RuntimeErrorNamesSourceFileAndLineThenTakesTheExitPath) {
                                          {{L"a.txt", "a"}});
   DWORD processId = 0;
   HANDLE process = sandbox.Start(exe, L"/update /l=" + log, &processId);
-  const std::wstring text = AnswerFirstMessageBox(processId);
+  MessageBoxSeen seen;
+  AnswerMessageBox(processId, seen);
+  const std::wstring& text = seen.text;
   const RunResult result = SetupSandbox::Wait(process, 30000);
   EXPECT_EQ(text.rfind(L"Runtime error in setup script:\r\rSource File: test\rLine Number: 3\r\r", 0), 0u)
       << std::string(text.begin(), text.end());

@@ -133,6 +133,40 @@ std::vector<std::wstring> SetupSandbox::SupportFoldersLeft() const {
   return left;
 }
 
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs) {
+  struct Search {
+    DWORD processId;
+    HWND found = nullptr;
+  } search{processId};
+  for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+    EnumWindows(
+        [](HWND window, LPARAM lParam) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(lParam);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          wchar_t className[64] = {};
+          GetClassNameW(window, className, 64);
+          if (owner == s->processId && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
+            s->found = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      wchar_t buffer[1024] = {};
+      GetWindowTextW(search.found, buffer, 1024);
+      seen.caption = buffer;
+      GetDlgItemTextW(search.found, 0xFFFF, buffer, 1024);
+      seen.text = buffer;
+      PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+      return true;
+    }
+    Sleep(100);
+  }
+  return false;
+}
+
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path) {
   const std::string bytes = ReadWholeFile(path);
   std::wstring text(bytes.size() / 2, L'\0');

@@ -59,6 +59,14 @@ private:
   std::wstring temp_;
 };
 
+// A message box of a setup, read from outside the process.
+struct MessageBoxSeen {
+  std::wstring caption;
+  std::wstring text;
+};
+// Waits for a visible message box of the process, reads it and presses OK.
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000);
+
 // Reads a UTF-16LE trace log into lines.
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path);
 // Reads a UTF-8 text file (byte-order mark skipped) into lines.

@@ -10,46 +10,6 @@
 namespace qv::test {
 namespace {
 
-struct MessageBoxSeen {
-  std::wstring caption;
-  std::wstring text;
-};
-
-// Waits for a message box of the process, reads it and presses OK.
-bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000) {
-  struct Search {
-    DWORD processId;
-    HWND found = nullptr;
-  } search{processId};
-  for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lParam);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          wchar_t className[64] = {};
-          GetClassNameW(window, className, 64);
-          if (owner == s->processId && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
-      wchar_t buffer[1024] = {};
-      GetWindowTextW(search.found, buffer, 1024);
-      seen.caption = buffer;
-      GetDlgItemTextW(search.found, 0xFFFF, buffer, 1024);
-      seen.text = buffer;
-      PostMessageW(search.found, WM_COMMAND, IDOK, 0);
-      return true;
-    }
-    Sleep(100);
-  }
-  return false;
-}
-
 TEST(Startup, WithoutScriptExitsWith13) {
   SetupSandbox sandbox;
   const std::wstring exe = sandbox.Root() + L"bare.exe";
