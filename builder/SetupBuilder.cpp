@@ -1,5 +1,6 @@
 #include "builder/SetupBuilder.h"
 
+#include "builder/InstallData.h"
 #include "builder/Payload.h"
 #include "common/Error.h"
 #include "common/Files.h"
@@ -71,6 +72,11 @@ BuildOutcome BuildSetup(BuildOptions options) {
     outcome.errors = std::move(compiled.errors);
     return outcome;
   }
+  const InstallData installData = PlanInstallData(compiled.script, sourceFolder, compiled.errors);
+  if (!compiled.errors.empty()) {
+    outcome.errors = std::move(compiled.errors);
+    return outcome;
+  }
   if (!options.payloadFolder.empty() && !FolderExists(options.payloadFolder))
     throw Error(L"The payload folder " + options.payloadFolder + L" does not exist");
 
@@ -80,6 +86,7 @@ BuildOutcome BuildSetup(BuildOptions options) {
   WriteWholeFile(outcome.setupPath, setup);
   CopyTool(options.toolFolder, L"zel.lib", options.outputFolder);
   CopyTool(options.toolFolder, L"7z.dll", options.outputFolder);
+  WriteInstallData(installData, options.outputFolder);
 
   const std::wstring archive = options.outputFolder + options.name + L".res";
   DeleteFileW(archive.c_str());  // packing adds to an existing archive; start afresh

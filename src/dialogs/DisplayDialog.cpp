@@ -1,5 +1,6 @@
 #include "dialogs/DisplayDialog.h"
 
+#include "dialogs/MessageBoxes.h"
 #include "interpreter/Expansion.h"
 #include "interpreter/Statements.h"
 
@@ -21,6 +22,9 @@ void DisplayDialogStatement(StatementContext& c) {
   if (!result.empty()) c.SetResult(ReadVariableName(result), c.dialogOutcome);
 }
 
-void HideDialogStatement(StatementContext& c) { c.variables.Set(L"WINDOWHANDLE", L"0", c.Source()); }
+void HideDialogStatement(StatementContext& c) {
+  SetProgressWindow(nullptr);
+  c.variables.Set(L"WINDOWHANDLE", L"0", c.Source());
+}
 
 }  // namespace qv

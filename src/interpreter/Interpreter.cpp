@@ -1,11 +1,14 @@
 #include "interpreter/Interpreter.h"
 
 #include "bootstrap/TraceLog.h"
+#include "cache/EngineCache.h"
 #include "common/Error.h"
 #include "common/Text.h"
+#include "dialogs/MessageBoxes.h"
 #include "interpreter/Expansion.h"
 #include "interpreter/Expression.h"
 #include "interpreter/Predefined.h"
+#include "interpreter/Progress.h"
 #include "interpreter/Statements.h"
 #include "script/Compiler.h"
 
@@ -101,6 +104,7 @@ private:
   const Script& script_;
   const size_t count_;
   RunState runState_;
+  ScriptProgressRefresh progressRefresh_;
 
   size_t pc_ = 0;
   ControlState control_;
@@ -156,7 +160,8 @@ void Runner::Cycle() {
     return;
   }
   if (!Passive(pc_)) {
-    variables_.Set(L"ABORT", IsTrueFlag(variables_.Get(L"QIVA_IsCancelled")) ? L"TRUE" : L"FALSE", L"Cancel State");
+    RefreshCancelState(variables_);
+    if (ProgressWindow()) progressRefresh_.Refresh(variables_);
     Dispatch();
   }
   if (pc_ >= count_) ended_ = true;
@@ -523,20 +528,29 @@ RunOutcome RunScript(Session& session) {
   DeclareProgressVariables(variables);
   DeclarePreInitialization(session, variables);
   Trace().Write(L"    <BootStrap>");
+  Bootstrap(session, variables);
   Trace().Write(L"    </BootStrap>");
 
   Runner runner(session, variables);
   runner.BuildLabelTable();
+  if (EqualsNoCase(CompilerVariable(*session.script, L"SINGLEINSTANCE"), L"TRUE") &&
+      !AcquireSingleInstance(variables.Get(L"REVISIONCODE"))) {
+    session.secondInstance = true;
+    return RunOutcome::kReturned;
+  }
   Trace().Write(L"    <qiva>");
   DeclareSessionVariables(session, variables);
   ApplyCommandLineVariables(session, variables);
 
+  BindMainThread();
   if (!runner.Run()) {
     ExitScript();
+    PostRunCacheWork(session, variables);
     return RunOutcome::kReturned;
   }
   Trace().Write(L"    </qiva>");
   ExitScript();
+  PostRunCacheWork(session, variables);
   return RunOutcome::kEnded;
 }
 

@@ -1,6 +1,7 @@
 #include "interpreter/Predefined.h"
 
 #include "bootstrap/TraceLog.h"
+#include "cache/EngineCache.h"
 #include "common/Files.h"
 #include "common/Handles.h"
 #include "common/Text.h"
@@ -194,6 +195,7 @@ void RefreshRunState(Session& session, Variables& variables) {
   session.silent = IsTrueFlag(variables.Get(L"SILENT"));
   session.title = variables.Get(L"TITLE");
   session.captionLogo = EqualsNoCase(variables.Get(L"QIVALOGO"), L"TRUE");
+  RefreshCacheVariables(session, variables);
   // The clock is formatted again only when it has moved on by a second.
   static ULONGLONG lastSecond = 0;
   FILETIME now;

@@ -4,8 +4,10 @@
 #include "commands/TextFiles.h"
 #include "common/Text.h"
 #include "dialogs/DisplayDialog.h"
+#include "dialogs/MessageBoxes.h"
 #include "interpreter/Expansion.h"
 #include "interpreter/Expression.h"
+#include "native/NativeStatements.h"
 
 #include <utility>
 
@@ -40,7 +42,15 @@ constexpr std::pair<std::wstring_view, StatementHandler> kStatements[] = {
     {L"Evaluate Expression", EvaluateExpressionStatement},
     {L"Mathematics", MathematicsStatement},
     {L"Display Dialog", DisplayDialogStatement},
+    {L"MessageBox", MessageBoxStatement},
     {L"Hide Dialog", HideDialogStatement},
+    {L"Install Files", native::InstallStatement},
+    {L"Create Folder", native::InstallStatement},
+    {L"Write Registry", native::InstallStatement},
+    {L"Delete Files", native::InstallStatement},
+    {L"Apply Changes", native::ApplyChangesStatement},
+    {L"Set 64 Bit Mode", native::Set64BitModeStatement},
+    {L"Is Native Setup Installed", native::IsNativeSetupInstalledStatement},
     {L"Read from Text File", ReadFromTextFile},
     {L"Write to Text File", WriteToTextFile},
 };

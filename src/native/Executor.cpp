@@ -1,0 +1,170 @@
+#include "native/Executor.h"
+
+#include "bootstrap/TraceLog.h"
+#include "common/Error.h"
+#include "common/Text.h"
+#include "interpreter/Expansion.h"
+#include "interpreter/VariableStore.h"
+#include "script/Script.h"
+
+#include <utility>
+
+namespace qv::native {
+
+namespace {
+
+std::wstring Tick() { return std::to_wstring(GetTickCount64()); }
+
+int64_t ReadNumber(const Variables& variables, std::wstring_view name) {
+  return ParseInt64(variables.Get(name)).value_or(0);
+}
+
+}  // namespace
+
+void PublishProgress(Variables& variables, std::wstring_view text, int64_t minimum, int64_t maximum,
+                     int64_t position) {
+  constexpr std::wstring_view kSource = L"Native Engine";
+  variables.Set(L"QIVA_LastDelegateTick", Tick(), kSource);
+  std::wstring shown(text);
+  if (text == kWorkerProgressToken) {
+    shown = variables.Get(L"QIVA_thProgressText");
+    position = ReadNumber(variables, L"QIVA_thProgress");
+    maximum = ReadNumber(variables, L"QIVA_thMax");
+    minimum = ReadNumber(variables, L"QIVA_thMin");
+  }
+  if (position != -1) {
+    variables.Set(L"QIVA_thMax", std::to_wstring(maximum), kSource);
+    variables.Set(L"QIVA_thMin", std::to_wstring(minimum), kSource);
+    variables.Set(L"QIVA_thProgress", std::to_wstring(position), kSource);
+  }
+  if (text != kIgnoreToken) variables.Set(L"QIVA_thProgressText", shown, kSource);
+}
+
+TNativeThread::TNativeThread(ThreadSetup setup, std::wstring command, std::wstring record, size_t index, Bitness mode)
+    : setup_(std::move(setup)),
+      policies_(setup_.variables, setup_.silent, [this](std::wstring_view line) { Log(line); }),
+      command_(std::move(command)),
+      record_(std::move(record)),
+      index_(index),
+      bitness_(mode) {
+  phaseMax_ = setup_.script ? static_cast<uint64_t>(std::max<int64_t>(setup_.script->nativeProgressMax, 0)) : 0;
+}
+
+void TNativeThread::Log(std::wstring_view line) { Trace().Write(line); }
+
+bool TNativeThread::ReportProgress(std::wstring_view text, uint64_t delta) {
+  Variables& v = setup_.variables;
+  const uint64_t done = static_cast<uint64_t>(ReadNumber(v, L"NATIVE_PROGRESS")) + delta;
+  v.Set(L"NATIVE_PROGRESS", std::to_wstring(done), L"Native Engine");
+  const uint64_t position = command_ == L"ROLLBACK" && phaseMax_ >= done ? phaseMax_ - done : done;
+  PublishProgress(v, text, 1, static_cast<int64_t>(phaseMax_), static_cast<int64_t>(position));
+  return !terminate_;
+}
+
+bool TNativeThread::RecordUndo(std::wstring_view forwardChange, const Fields& data) {
+  return setup_.engine.logs.RecordUndo(forwardChange, data, bitness_);
+}
+
+void TNativeThread::DropLastUndo() { setup_.engine.logs.DropLastUndo(); }
+
+ActionResult TNativeThread::Attempt(const std::function<DWORD()>& change, std::wstring_view object) {
+  for (int retries = 0;; ++retries) {
+    const DWORD code = change();
+    if (code == ERROR_SUCCESS) return ActionResult::kDone;
+    if (code == ERROR_CANCELLED && terminate_) return ActionResult::kAborted;
+    const ErrorAnswer answer = policies_.HandleError(SystemMessage(code) + L"\r\r" + std::wstring(object), code, retries);
+    if (answer.abort) return ActionResult::kAborted;
+    if (!answer.retry) return ActionResult::kFailed;
+  }
+}
+
+bool TNativeThread::RunAction(std::wstring_view name, std::wstring_view record) {
+  const std::wstring action(name);
+  Log(L"        <" + action + L">");
+  const Fields fields = FromCommaText(record);
+  const ActionKind* kind = FindActionKind(name);
+  if (!kind) throw Error(L"The native engine cannot perform \"" + action + L"\"");
+  const bool fileBearing = name == L"Install Files" || name == L"Install Assembly" || name == L"Install Service" ||
+                           name == L"Install ODBC Driver";
+  const bool outerByteProgress = byteProgress_;
+  byteProgress_ = byteProgress_ || fileBearing;
+  const BitnessScope scope(bitness_);
+  ActionResult result = ActionResult::kAborted;
+  if (ReportProgress(kind->progressText(fields), fileBearing ? 0 : KindWeight(name)))
+    result = kind->perform(*this, fields);
+  byteProgress_ = outerByteProgress;
+  if (result == ActionResult::kAborted) return false;
+  if (result == ActionResult::kFailed) anyFailed_ = true;
+  Log(L"        </" + action + L">");
+  return true;
+}
+
+void TNativeThread::RunQueue() {
+  delayed_ = true;
+  const Bitness saved = bitness_;
+  const uint64_t savedMax = phaseMax_;
+  phaseMax_ = setup_.engine.queue.WeightTotal();
+  TNativeEngine& engine = setup_.engine;
+  try {
+    Log(L"      <NATIVE DELAYEDINSTALL>");
+    engine.result = kNativeSuccess;
+    for (const QueueEntry& entry : engine.queue.Entries()) {
+      command_ = entry.name;
+      index_ = entry.index;
+      record_ = entry.record;
+      bitness_ = entry.bitness;
+      if (!RunAction(command_, record_)) {
+        engine.result = kNativeFailed;
+        break;
+      }
+    }
+    if (engine.result == kNativeSuccess) {
+      Log(L"      </NATIVE DELAYEDINSTALL>");
+      if (anyFailed_) engine.result = kNativeFailed;
+    }
+  } catch (const Error& error) {
+    engine.result = kNativeException;
+    engine.errorText = error.message();
+  } catch (const std::exception& error) {
+    engine.result = kNativeException;
+    engine.errorText = Utf8ToWide(error.what());
+  }
+  bitness_ = saved;
+  phaseMax_ = savedMax;
+  delayed_ = false;
+}
+
+void TNativeThread::RunSingle() {
+  TNativeEngine& engine = setup_.engine;
+  try {
+    if (command_ == L"ROLLBACK" || command_ == L"UNINSTALL") {
+      Log(L"      <NATIVE " + command_ + L">");
+      engine.result = engine.undoPass ? engine.undoPass(*this, command_ == L"UNINSTALL") : kNativeSuccess;
+      Log(L"      </NATIVE " + command_ + L">");
+      if (command_ == L"ROLLBACK") engine.result = kNativeSuccess;
+      return;
+    }
+    Log(L"      <NATIVE INSTALL>");
+    engine.result = RunAction(command_, record_) && !anyFailed_ ? kNativeSuccess : kNativeFailed;
+    Log(L"      </NATIVE INSTALL>");
+  } catch (const Error& error) {
+    engine.result = kNativeException;
+    engine.errorText = error.message();
+  } catch (const std::exception& error) {
+    engine.result = kNativeException;
+    engine.errorText = Utf8ToWide(error.what());
+  }
+  // A rollback is best effort: whatever it met, the run goes on as rolled back.
+  if (command_ == L"ROLLBACK") engine.result = kNativeSuccess;
+}
+
+void TNativeThread::Execute() {
+  delayed_ = false;
+  byteProgress_ = false;
+  if (command_ == L"DELAYEDINSTALL")
+    RunQueue();
+  else
+    RunSingle();
+}
+
+}  // namespace qv::native

@@ -1,0 +1,188 @@
+#include "native/NativeStatements.h"
+
+#include "bootstrap/Session.h"
+#include "common/Files.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+#include "interpreter/Expansion.h"
+#include "interpreter/Statements.h"
+#include "native/ActionRecord.h"
+#include "native/Executor.h"
+#include "native/FileTable.h"
+#include "native/NativeEngine.h"
+
+#include <memory>
+
+namespace qv::native {
+
+namespace {
+
+constexpr std::wstring_view kSpoolerSource = L"Native Spooler";
+
+bool VariableIsTrue(const Variables& v, std::wstring_view name) { return EqualsNoCase(v.Get(name), L"TRUE"); }
+
+bool RollbackEnabled(const Variables& v) {
+  return !Engine().committed && !EqualsNoCase(v.Get(L"NATIVE_ROLLBACK"), L"FALSE");
+}
+
+DWORD WINAPI WorkerEntry(void* parameter) {
+  static_cast<TNativeThread*>(parameter)->Execute();
+  return 0;
+}
+
+// Waits for the worker, keeping the windows alive unless the run is silent,
+// and passes a cancel request on to it.
+void WaitForWorker(HANDLE thread, TNativeThread& worker, Variables& variables, bool silent) {
+  for (;;) {
+    const DWORD wait = silent ? WaitForSingleObject(thread, 100)
+                              : MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT);
+    if (wait == WAIT_OBJECT_0) return;
+    if (!silent && wait == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    if (IsTrueFlag(variables.Get(L"QIVA_IsCancelled")) && !worker.TerminateRequested()) {
+      variables.Set(L"QIVA_LastActiveTick", variables.Get(L"QIVA_LastDelegateTick"), kSpoolerSource);
+      worker.RequestTerminate();
+    }
+  }
+}
+
+RecordSource SourceOf(const StatementContext& c, std::wstring header) {
+  RecordSource s;
+  s.raw = [&c](size_t k) { return c.Parameter(k); };
+  s.expand = [&c](std::wstring_view text) { return c.variables.Expand(text); };
+  s.expandPath = [&c](std::wstring_view text) { return ExpandPath(c.variables, text); };
+  s.allUsers = IsTrueFlag(c.variables.Get(L"ALLUSERS"));
+  s.header = std::move(header);
+  return s;
+}
+
+void Attach(Session& session) { Engine().session = &session; }
+
+}  // namespace
+
+bool QueueOrRun(Session& session, Variables& variables, std::wstring_view command, std::wstring record, size_t index,
+                bool delay) {
+  TNativeEngine& engine = Engine();
+  Attach(session);
+  if (delay) {
+    engine.queue.Append({std::wstring(command), index, std::move(record), engine.bitness});
+    return true;
+  }
+  engine.errorText.clear();
+  const bool rollback = command == L"ROLLBACK";
+  bool clearedCancel = false;
+  if (!rollback && IsTrueFlag(variables.Get(L"QIVA_IsCancelled"))) {
+    variables.Set(L"QIVA_IsCancelled", L"FALSE", kSpoolerSource);
+    clearedCancel = true;
+  }
+  ThreadSetup setup{variables, engine, session.script.get(), session.paths.dataFolder, session.silent};
+  auto worker = std::make_unique<TNativeThread>(setup, std::wstring(command), std::move(record), index, engine.bitness);
+  UniqueHandle thread(CreateThread(nullptr, 0, WorkerEntry, worker.get(), 0, nullptr));
+  if (!thread) {
+    engine.result = kNativeException;
+    engine.errorText = L"Cannot start the native engine worker";
+  } else {
+    WaitForWorker(thread.get(), *worker, variables, session.silent);
+  }
+
+  bool ok = true;
+  if (IsTrueFlag(variables.Get(L"QIVA_IsCancelled"))) {
+    if (!VariableIsTrue(variables, L"ABORTEDONERROR") && !rollback && !session.silent)
+      session.ShowError(L"Setup cancelled");
+    if (IsTrueFlag(variables.Get(L"ABORTONERROR")))
+      ok = false;
+    else
+      variables.Set(L"ABORTEDONERROR", L"TRUE", L"Cancel at Native Engine Time");
+  }
+  if (clearedCancel) variables.Set(L"QIVA_IsCancelled", L"TRUE", kSpoolerSource);
+  return ok;
+}
+
+void InstallStatement(StatementContext& c) {
+  if (!VariableIsTrue(c.variables, L"NATIVE_ENGINE")) return;  // the Windows Installer mode has no record
+  const std::wstring name = c.Name();
+  const std::wstring header = IsFileBearing(name) ? HeaderOf(c.session.script->headers, c.row) : L"";
+  std::wstring record = BuildRecord(name, SourceOf(c, header));
+  const bool delay = VariableIsTrue(c.variables, L"DELAYUNTIL_APPLYCHANGES");
+  if (QueueOrRun(c.session, c.variables, name, std::move(record), c.row, delay)) return;
+  if (RollbackEnabled(c.variables)) QueueOrRun(c.session, c.variables, L"ROLLBACK", L"", c.row, false);
+  c.endRun = true;
+}
+
+void ApplyChangesStatement(StatementContext& c) {
+  TNativeEngine& engine = Engine();
+  Attach(c.session);
+  const std::wstring resultName = ReadVariableName(c.Parameter(2));
+  const bool install = IsTrueFlag(c.Parameter(3));
+  const bool uninstall = IsTrueFlag(c.Parameter(4));
+  int outcome = kNativeSuccess;
+  bool ok = true;
+  if (uninstall) {
+    ok = QueueOrRun(c.session, c.variables, L"UNINSTALL", L"", c.row, false);
+    outcome = ok ? engine.result : kNativeFailed;
+  }
+  if (ok && install && VariableIsTrue(c.variables, L"DELAYUNTIL_APPLYCHANGES")) {
+    ok = QueueOrRun(c.session, c.variables, L"DELAYEDINSTALL", L"", c.row, false);
+    outcome = ok ? engine.result : kNativeFailed;
+    if (!ok && RollbackEnabled(c.variables)) QueueOrRun(c.session, c.variables, L"ROLLBACK", L"", c.row, false);
+  }
+  std::wstring error = engine.errorText;
+  if (error.empty() && outcome == kNativeFailed) error = L"Setup cancelled";
+  if (outcome == kNativeSuccess && engine.rebootPending) outcome = 2;
+  const wchar_t* text = outcome == kNativeException ? L"ERROR"
+                        : outcome == kNativeFailed  ? L"CANCEL"
+                        : outcome == 2              ? L"REBOOT"
+                                                    : L"COMPLETE";
+  if (!resultName.empty()) c.SetResult(resultName, text);
+  if (outcome == 2) c.variables.Set(L"REBOOTCOMPUTER", L"TRUE", c.Source());
+  if (!error.empty()) c.variables.Set(L"LASTERROR", error, c.Source());
+  if (outcome >= kNativeSuccess && install) {
+    // The changes are in: their undo entries go to the logs and rollback
+    // no longer applies.
+    engine.logs.FlushLogs(LogPrefix(c.variables));
+    engine.committed = true;
+  }
+  if (!ok) c.endRun = true;
+}
+
+void Set64BitModeStatement(StatementContext& c) {
+  TNativeEngine& engine = Engine();
+  if (IsTrueFlag(c.Parameter(1))) engine.bitness = Bitness::Win32;
+  if (IsTrueFlag(c.Parameter(2))) engine.bitness = Bitness::Ia64;
+  if (IsTrueFlag(c.Parameter(3))) engine.bitness = Bitness::X64;
+}
+
+void IsNativeSetupInstalledStatement(StatementContext& c) {
+  const std::wstring code = c.ValueParameter(1);
+  const std::wstring resultName = ReadVariableName(c.Parameter(2));
+  // The product's cache registration names its instance folder; the product
+  // is installed when a complete log set lies there.
+  bool installed = false;
+  UniqueKey key;
+  const std::wstring path = L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + code;
+  if (!code.empty() && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+    wchar_t buffer[32768];
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t), type = 0;
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      buffer[bytes / sizeof(wchar_t)] = L'\0';
+      const std::wstring folder = WithTrailingSlash(buffer);
+      WIN32_FIND_DATAW data;
+      if (UniqueFind find(FindFirstFileW((folder + L"*" + std::wstring(kLogSuffixes[0])).c_str(), &data)); find) {
+        const std::wstring name = data.cFileName;
+        installed = LogsPresent(folder + name.substr(0, name.size() - kLogSuffixes[0].size()), false);
+      }
+    }
+  }
+  if (!resultName.empty()) {
+    c.CreateResult(resultName);
+    c.variables.ProtectedSet(UpperCase(resultName), installed ? L"TRUE" : L"FALSE", L"NativeQueryProductState");
+  }
+}
+
+}  // namespace qv::native
