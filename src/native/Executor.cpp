@@ -67,9 +67,26 @@ bool TNativeThread::RecordUndo(std::wstring_view forwardChange, const Fields& da
 
 void TNativeThread::DropLastUndo() { setup_.engine.logs.DropLastUndo(); }
 
+namespace {
+
+// Fault injection for the transactional tests: with QUORVANE_FAULT_AT=N in
+// the environment, the N-th forward change of the process fails as a write
+// fault would, before it touches anything. Never set in a real run.
+bool InjectedFault() {
+  static const long faultAt = [] {
+    wchar_t value[32] = {};
+    return GetEnvironmentVariableW(L"QUORVANE_FAULT_AT", value, 32) ? static_cast<long>(_wtol(value)) : 0L;
+  }();
+  static std::atomic<long> changes{0};
+  return faultAt > 0 && ++changes == faultAt;
+}
+
+}  // namespace
+
 ActionResult TNativeThread::Attempt(const std::function<DWORD()>& change, std::wstring_view object) {
+  const bool forward = command_ != L"ROLLBACK" && command_ != L"UNINSTALL";
   for (int retries = 0;; ++retries) {
-    const DWORD code = change();
+    const DWORD code = forward && retries == 0 && InjectedFault() ? DWORD{ERROR_WRITE_FAULT} : change();
     if (code == ERROR_SUCCESS) return ActionResult::kDone;
     if (code == ERROR_CANCELLED && terminate_) return ActionResult::kAborted;
     const ErrorAnswer answer = policies_.HandleError(SystemMessage(code) + L"\r\r" + std::wstring(object), code, retries);

@@ -61,6 +61,10 @@ public:
   bool RecordUndo(std::wstring_view forwardChange, const Fields& data);
   void DropLastUndo();
 
+  // The progress range of a phase (the undo pass sums its weights).
+  uint64_t phaseMaximum() const { return phaseMax_; }
+  void setPhaseMaximum(uint64_t maximum) { phaseMax_ = maximum; }
+
   Policies& policies() { return policies_; }
   Variables& variables() { return setup_.variables; }
   TNativeEngine& engine() { return setup_.engine; }

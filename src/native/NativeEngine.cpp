@@ -1,5 +1,7 @@
 #include "native/NativeEngine.h"
 
+#include "native/UndoPass.h"
+
 #include "bootstrap/Session.h"
 #include "commands/VariableSeams.h"
 #include "common/Files.h"
@@ -30,6 +32,8 @@ const bool kSeamInstalled = [] {
 
 TNativeEngine& Engine() {
   static TNativeEngine engine;
+  static const bool undoInstalled = (engine.undoPass = UndoPass, true);
+  (void)undoInstalled;
   return engine;
 }
 

@@ -1,6 +1,8 @@
 #include "native/NativeStatements.h"
 
 #include "bootstrap/Session.h"
+#include "cache/EngineCache.h"
+#include "common/Error.h"
 #include "common/Files.h"
 #include "common/Handles.h"
 #include "common/Text.h"
@@ -10,8 +12,10 @@
 #include "native/Executor.h"
 #include "native/FileTable.h"
 #include "native/NativeEngine.h"
+#include "native/NativeLogs.h"
 
 #include <memory>
+#include <vector>
 
 namespace qv::native {
 
@@ -114,6 +118,33 @@ void InstallStatement(StatementContext& c) {
   c.endRun = true;
 }
 
+namespace {
+
+// After an uninstall: the product's logs go; when they lay in the engine
+// cache, the whole cache folder goes (what is in use goes at the next restart).
+void RemoveUninstalledLogs(const Variables& variables) {
+  const std::wstring prefix = LogPrefix(variables);
+  const std::wstring folder = FolderOf(prefix);
+  const std::wstring oldLog = variables.Get(L"NATIVE_OLDLOG");
+  if (oldLog.empty() || !EqualsNoCase(folder, FolderOf(oldLog))) {
+    for (size_t i = 0; i < 4; ++i) DeleteFileW(LogFile(prefix, i).c_str());
+    return;
+  }
+  RemoveTree(folder);
+  if (!FolderExists(folder)) return;
+  WIN32_FIND_DATAW data;
+  UniqueFind find(FindFirstFileW((folder + L"*").c_str(), &data));
+  if (find) {
+    do {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      MoveFileExW((folder + data.cFileName).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } while (FindNextFileW(find.get(), &data));
+  }
+  MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+}  // namespace
+
 void ApplyChangesStatement(StatementContext& c) {
   TNativeEngine& engine = Engine();
   Attach(c.session);
@@ -122,6 +153,12 @@ void ApplyChangesStatement(StatementContext& c) {
   const bool uninstall = IsTrueFlag(c.Parameter(4));
   int outcome = kNativeSuccess;
   bool ok = true;
+  // An uninstall may load the installed product's policies; they are put back afterwards.
+  static constexpr const wchar_t* kPolicyVariables[] = {L"NATIVE_ERROR", L"NATIVE_OVERWRITE", L"NATIVE_OVERWRITE_OLDER",
+                                                        L"NATIVE_OVERRIDE_PERMISSIONS",
+                                                        L"NATIVE_OVERRIDE_NON_RESTORABLE_PERMISSIONS"};
+  std::vector<std::wstring> policies;
+  for (const wchar_t* name : kPolicyVariables) policies.push_back(c.variables.Get(name));
   if (uninstall) {
     ok = QueueOrRun(c.session, c.variables, L"UNINSTALL", L"", c.row, false);
     outcome = ok ? engine.result : kNativeFailed;
@@ -141,9 +178,20 @@ void ApplyChangesStatement(StatementContext& c) {
   if (!resultName.empty()) c.SetResult(resultName, text);
   if (outcome == 2) c.variables.Set(L"REBOOTCOMPUTER", L"TRUE", c.Source());
   if (!error.empty()) c.variables.Set(L"LASTERROR", error, c.Source());
+  if (ok && uninstall && outcome >= kNativeSuccess) {
+    RemoveUninstalledLogs(c.variables);
+    RemoveRegistration(c.session, c.variables);
+    for (size_t i = 0; i < policies.size(); ++i)
+      c.variables.Set(kPolicyVariables[i], policies[i], L"Native Foreign Log Processor");
+  }
   if (outcome >= kNativeSuccess && install) {
-    // The changes are in: their undo entries go to the logs and rollback
-    // no longer applies.
+    // The changes are in: the setup is cached for maintenance, their undo
+    // entries go to the logs beside it, and rollback no longer applies.
+    try {
+      CacheSetupForMaintenance(c.session, c.variables);
+    } catch (const qv::Error& error) {
+      c.variables.Set(L"LASTERROR", error.message(), c.Source());
+    }
     engine.logs.FlushLogs(LogPrefix(c.variables));
     engine.committed = true;
   }

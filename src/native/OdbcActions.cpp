@@ -17,9 +17,10 @@
 // the driver's setup library; a refusal is the driver's answer, not a
 // system failure, so it goes to no error policy and records nothing. The
 // installer is the process's own (64-bit in a 64-bit engine) whatever the
-// bitness mode. Under Wine the installer calls the setup library as Windows
-// does, but what the library writes with the profile-string calls during a
-// system data source lands under HKEY_CURRENT_USER.
+// bitness mode. Wine 8's installer looks for the data-source routine in the
+// driver library (the "Driver" value) instead of the setup library, and
+// what that routine writes with the profile-string calls during a system
+// data source lands under HKEY_CURRENT_USER; the engine's call is the same.
 #include "native/ActionKinds.h"
 #include "native/ActionSupport.h"
 #include "native/Executor.h"

@@ -3,7 +3,8 @@
 //
 // "Control Service": record fields 0 service name, 1 arguments, 2 operation
 // (taken modulo 3: 0 start, 1 stop, 2 stop and delete), 3 wait flag (poll
-// every second while the service is start- or stop-pending), 4 start-type
+// every second while the service is start- or stop-pending; a deletion
+// always waits for the stop), 4 start-type
 // code (10 automatic, 20 on demand, 30 disabled; 9 and below keep it). The
 // start type changes before the operation, so that a disabled service can
 // be enabled and started by one statement.
@@ -107,7 +108,10 @@ ActionResult PerformControl(TNativeThread& thread, const Fields& fields) {
     if (result == ActionResult::kDone && wait) result = WaitWhile(thread, handle, SERVICE_START_PENDING);
   } else {
     result = thread.Attempt([&] { return Stop(handle); }, name);
-    if (result == ActionResult::kDone && wait) result = WaitWhile(thread, handle, SERVICE_STOP_PENDING);
+    // Deleting waits for the stop in any case: Wine refuses to delete a
+    // service that is still stopping.
+    if (result == ActionResult::kDone && (wait || operation == 2))
+      result = WaitWhile(thread, handle, SERVICE_STOP_PENDING);
     if (result == ActionResult::kDone && operation == 2) {
       result = thread.Attempt(
           [&]() -> DWORD {

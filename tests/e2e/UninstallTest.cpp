@@ -1,0 +1,182 @@
+// The life of an installed product: installed silently, registered for
+// maintenance, then removed by its own registered uninstall command, leaving
+// the machine as it was. A failing installation rolls back the same way.
+#include "SetupSandbox.h"
+
+#include "common/Files.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace qv::test {
+namespace {
+
+std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
+  wchar_t buffer[2048] = {};
+  DWORD size = sizeof(buffer);
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
+  return buffer;
+}
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+  UniqueKey k;
+  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+struct Product {
+  SetupSandbox sandbox;
+  std::wstring code;
+  std::wstring revision;
+  std::wstring title;
+  std::wstring regKey;
+  std::wstring target = sandbox.Root() + L"Program\\";
+  std::wstring out = sandbox.Root() + L"out.txt";
+
+  explicit Product(int n) {
+    wchar_t text[64];
+    const unsigned long id = GetCurrentProcessId() * 10ul + static_cast<unsigned long>(n);
+    swprintf(text, 64, L"{D00D0000-0000-4000-8000-%012lX}", id);
+    code = text;
+    swprintf(text, 64, L"{FEED0000-0000-4000-8000-%012lX}", id);
+    revision = text;
+    title = L"Lifecycle Product " + std::to_wstring(id);
+    regKey = L"Software\\QuorvaneLifecycle" + std::to_wstring(id);
+  }
+  ~Product() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, regKey.c_str());
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      RegDeleteTreeW(root, (L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + code).c_str());
+      RegDeleteTreeW(root, (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + title).c_str());
+    }
+  }
+
+  // Installs unless REMOVE is true; removes through "Apply Changes" otherwise.
+  // `failAt` adds a statement after the changes that fails and stops the run.
+  std::wstring Build(bool breakInstall = false) {
+    std::vector<Stmt> install = {
+        {L"Create Folder", {target + L"empty\\deep"}},
+        {L"Install Files", {L"files", L"TRUE", target, L"FALSE", L"FALSE", L"FALSE", L"FALSE", L"", L"FALSE", L"FALSE",
+                            L"FALSE", L"FALSE"}},
+        {L"Write Registry", {L"0", L"2", regKey + L"\\Settings", L"Color", L"blue", L"TRUE", L"FALSE"}},
+    };
+    std::vector<Stmt> statements = {
+        {L"Set Variable", {L"NATIVE_ENGINE", L"TRUE"}},
+        {L"Set Variable", {L"NATIVE_ERROR", L"ABORT"}},
+        {L"Set 64 Bit Mode", {L"FALSE", L"FALSE", L"TRUE"}},
+        {L"If", {L"REMOVE", L"4", L"TRUE", L"FALSE"}},
+        {L"Apply Changes", {L"", L"RESULT", L"FALSE", L"TRUE"}},
+        {L"Write to Text File", {out, L"uninstall $RESULT$ $MAINTENANCE$ $NEWINSTANCE$", L"FALSE"}},
+        {L"Else", {}},
+    };
+    const size_t filesRow = statements.size() + 1;
+    statements.insert(statements.end(), install.begin(), install.end());
+    if (breakInstall)  // a second "Install Files" whose data is missing: the run aborts and rolls back
+      statements.push_back({L"Install Files", {L"missing", L"TRUE", target, L"FALSE", L"FALSE", L"FALSE", L"TRUE", L"",
+                                               L"FALSE", L"FALSE", L"FALSE", L"FALSE"}});
+    statements.push_back({L"Apply Changes", {L"", L"RESULT", L"TRUE", L"FALSE"}});
+    statements.push_back({L"Write to Text File", {out, L"install $RESULT$", L"FALSE"}});
+    statements.push_back({L"End", {}});
+    Script script = MakeScript(statements, title);
+    script.productCode = code;
+    script.revisionCode = revision;
+    const std::wstring header = L"F" + std::to_wstring(filesRow);
+    script.headers = {std::to_wstring(filesRow), header};
+    script.fileTable = {header, L"NEWHEADER", header + L"\\readme.txt", L"", header + L"\\bin\\tool.dll", L"bin"};
+    if (breakInstall) {
+      const std::wstring missing = L"F" + std::to_wstring(statements.size() - 4);
+      script.headers.insert(script.headers.end(), {std::to_wstring(statements.size() - 4), missing});
+      script.fileTable.insert(script.fileTable.end(), {missing, L"NEWHEADER", missing + L"\\gone.txt", L""});
+    }
+    const std::wstring exe = sandbox.Build(script, {{L"a.txt", "a"}}, L"product");
+    CreateFolders(sandbox.Root() + L"product\\data\\" + header + L"\\bin");
+    WriteWholeFile(sandbox.Root() + L"product\\data\\" + header + L"\\readme.txt", "read me");
+    WriteWholeFile(sandbox.Root() + L"product\\data\\" + header + L"\\bin\\tool.dll", "tool");
+    return exe;
+  }
+
+  // What the installation left behind, as text; empty when the machine is clean.
+  std::string Leftovers() const {
+    std::string left;
+    if (FolderExists(target + L"empty")) left += "folder empty; ";
+    if (FileExists(target + L"readme.txt")) left += "readme.txt; ";
+    if (FolderExists(target + L"bin")) left += "folder bin; ";
+    if (KeyExists(HKEY_LOCAL_MACHINE, regKey + L"\\Settings")) left += "registry key; ";
+    if (KeyExists(HKEY_LOCAL_MACHINE, regKey)) left += "registry parent key; ";
+    return left;
+  }
+};
+
+TEST(Lifecycle, InstallRegistersAndTheRegisteredUninstallRemovesEverything) {
+  Product p(1);
+  const std::wstring exe = p.Build();
+  ASSERT_EQ(p.sandbox.Run(exe, L"/s", 60000).exitCode, 0u);
+  ASSERT_EQ(ReadUtf8Lines(p.out), std::vector<std::wstring>{L"install COMPLETE"});
+  EXPECT_EQ(ReadWholeFile(p.target + L"readme.txt"), "read me");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, p.regKey + L"\\Settings", L"Color"), L"blue");
+
+  // Registered for maintenance and uninstall (Wine runs as an administrator: per machine).
+  const std::wstring uninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p.title;
+  const std::wstring command = ReadString(HKEY_LOCAL_MACHINE, uninstallKey, L"UninstallString");
+  const std::wstring instance = ReadString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code, nullptr);
+  ASSERT_FALSE(instance.empty());
+  EXPECT_TRUE(EqualsNoCase(FileNameOf(instance.substr(0, instance.size() - 1)), p.revision));
+  EXPECT_EQ(command, L"\"" + instance + L"product.exe\" REMOVE=TRUE MODIFY=FALSE");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, uninstallKey, L"DisplayName"), p.title);
+  for (const wchar_t* file : {L"product.exe", L"product.res", L"zel.lib", L"instance.dat", L"product.dat",
+                              L"product.native.elements.log"})
+    EXPECT_TRUE(FileExists(instance + file)) << std::string(file, file + wcslen(file));
+
+  // The registered command, run silently, is a maintenance run that removes everything.
+  const std::wstring cached = instance + L"product.exe";
+  ASSERT_EQ(p.sandbox.Run(cached, L"/s REMOVE=TRUE MODIFY=FALSE", 60000).exitCode, 0u);
+  const auto lines = ReadUtf8Lines(p.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], L"uninstall COMPLETE TRUE FALSE");
+  EXPECT_EQ(p.Leftovers(), "");
+  EXPECT_FALSE(FolderExists(p.target)) << "the installation created the target folder, so it goes too";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, uninstallKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code));
+  EXPECT_FALSE(FileExists(instance + L"product.native.elements.log"));
+}
+
+TEST(Lifecycle, AFailedInstallationRollsBackEverything) {
+  Product p(2);
+  CreateFolders(p.target);
+  const std::wstring exe = p.Build(/*breakInstall=*/true);
+  const RunResult run = p.sandbox.Run(exe, L"/s", 60000);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(p.Leftovers(), "");
+  EXPECT_TRUE(FolderExists(p.target)) << "what was there before stays";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code));
+}
+
+// Every forward change of the installation in turn is made to fail; after each
+// failure the rollback must leave the machine exactly as it was, until the
+// installation gets through.
+TEST(Lifecycle, RollbackAfterAFailureAtEveryChangeLeavesTheMachineAsItWas) {
+  Product p(3);
+  const std::wstring exe = p.Build();
+  const std::wstring uninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p.title;
+  const std::wstring identKey = L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code;
+  int failures = 0;
+  for (int n = 1; n <= 40; ++n) {
+    SCOPED_TRACE("fault at change " + std::to_string(n));
+    DeleteFileW(p.out.c_str());
+    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", std::to_wstring(n).c_str());
+    const RunResult run = p.sandbox.Run(exe, L"/s", 60000);
+    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", nullptr);
+    ASSERT_FALSE(run.timedOut);
+    if (FileExists(p.out) && ReadUtf8Lines(p.out) == std::vector<std::wstring>{L"install COMPLETE"}) break;
+    ++failures;
+    EXPECT_EQ(p.Leftovers(), "");
+    EXPECT_FALSE(FolderExists(p.target));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, uninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, identKey));
+  }
+  EXPECT_GE(failures, 4) << "every change of the installation was made to fail once";
+  EXPECT_EQ(ReadWholeFile(p.target + L"readme.txt"), "read me") << "the installation finally got through";
+}
+
+}  // namespace
+}  // namespace qv::test
