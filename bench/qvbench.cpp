@@ -150,6 +150,98 @@ int Compile() {
   return result.Passed() ? 0 : 1;
 }
 
+// Copies a tree file by file: the baseline for an installation.
+void PlainCopy(const std::wstring& from, const std::wstring& to) {
+  qv::CreateFolders(to);
+  WIN32_FIND_DATAW data;
+  qv::UniqueFind find(FindFirstFileW((from + L"*").c_str(), &data));
+  if (!find) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      PlainCopy(from + name + L"\\", to + name + L"\\");
+    else
+      CopyFileW((from + name).c_str(), (to + name).c_str(), FALSE);
+  } while (FindNextFileW(find.get(), &data));
+}
+
+// Installs 10,000 small files and 200 MB in four large files with logging
+// on, against a plain copy of the same tree, then uninstalls the product.
+int Install(const std::wstring& outFolder, const std::wstring& work) {
+  qv::RemoveTree(work);
+  const std::wstring setup = work + L"setup\\";
+  const std::wstring data = setup + L"data\\";
+  qv::CreateFolders(data + L"F3\\small");
+  qv::CreateFolders(data + L"F4\\big");
+  std::vector<std::wstring> table = {L"F3", L"NEWHEADER"};
+  const std::string smallContent(100, 's');
+  for (int i = 0; i < 10000; ++i) {
+    const std::wstring name = L"small\\f" + std::to_wstring(i) + L".txt";
+    qv::WriteWholeFile(data + L"F3\\" + name, smallContent);
+    table.push_back(L"F3\\" + name);
+    table.push_back(L"small");
+  }
+  table.insert(table.end(), {L"F4", L"NEWHEADER"});
+  std::string bigContent(50u << 20, '\0');
+  for (size_t i = 0; i < bigContent.size(); ++i) bigContent[i] = static_cast<char>((i * 2654435761u) >> 13);
+  for (int i = 0; i < 4; ++i) {
+    const std::wstring name = L"big\\b" + std::to_wstring(i) + L".bin";
+    qv::WriteWholeFile(data + L"F4\\" + name, bigContent);
+    table.push_back(L"F4\\" + name);
+    table.push_back(L"big");
+  }
+  const std::wstring target = work + L"target\\";
+  const auto files = [&](const wchar_t* source) {
+    return std::pair<std::wstring, std::vector<std::wstring>>{
+        L"Install Files", {source, L"TRUE", target, L"FALSE", L"FALSE", L"FALSE", L"FALSE", L"", L"FALSE", L"FALSE",
+                           L"FALSE", L"FALSE"}};
+  };
+  auto script = MakeScript({
+      {L"Set Variable", {L"NATIVE_ENGINE", L"TRUE"}},
+      {L"Set 64 Bit Mode", {L"FALSE", L"FALSE", L"TRUE"}},
+      {L"If", {L"REMOVE", L"4", L"TRUE", L"TRUE"}},
+      files(L"small"),
+      files(L"big"),
+      {L"Apply Changes", {L"", L"RESULT", L"TRUE", L"FALSE"}},
+      {L"Else", {}},
+      {L"Apply Changes", {L"", L"RESULT", L"FALSE", L"TRUE"}},
+      {L"End", {}},
+  });
+  script.productCode = L"{BE0C0000-0000-4000-8000-000000000001}";
+  script.revisionCode = L"{BE0C0000-0000-4000-8000-000000000002}";
+  script.title = L"Quorvane Bench Product";
+  script.headers = {L"3", L"F3", L"4", L"F4"};
+  script.fileTable = table;
+  const std::wstring exe = setup + L"bench.exe";
+  qv::WriteWholeFile(exe, qv::ReadWholeFile(outFolder + L"quorvane.exe") + qv::WriteScript(script));
+  for (const wchar_t* file : {L"zel.lib", L"7z.dll"}) CopyFileW((outFolder + file).c_str(), (setup + file).c_str(), FALSE);
+  qv::CreateFolders(work + L"payload");
+  if (!qv::ArchiveModule::Load(outFolder).CreateFromFolder(setup + L"bench.res", work + L"payload"))
+    throw qv::Error(L"cannot create the payload");
+
+  const auto copyStart = Clock::now();
+  PlainCopy(data, work + L"copy\\");
+  const double copySeconds = Seconds(Clock::now() - copyStart);
+  const auto installStart = Clock::now();
+  const DWORD installed = RunProcess(exe, L"/s");
+  const double installSeconds = Seconds(Clock::now() - installStart);
+  std::printf("install: 10,000 small files + 200 MB in %.2f s, plain copy %.2f s, ratio %.2f (exit %lu)\n",
+              installSeconds, copySeconds, installSeconds / copySeconds, installed);
+
+  wchar_t instance[1024] = {};
+  DWORD size = sizeof(instance);
+  RegGetValueW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + script.productCode).c_str(), nullptr,
+               RRF_RT_REG_SZ, nullptr, instance, &size);
+  const auto uninstallStart = Clock::now();
+  const DWORD removed = RunProcess(std::wstring(instance) + L"bench.exe", L"/s REMOVE=TRUE MODIFY=FALSE");
+  const double uninstallSeconds = Seconds(Clock::now() - uninstallStart);
+  std::printf("uninstall: %.2f s, %.2f of the install time (exit %lu, %s left)\n", uninstallSeconds,
+              uninstallSeconds / installSeconds, removed, qv::FolderExists(target + L"small") ? "files" : "nothing");
+  qv::RemoveTree(work);
+  return 0;
+}
+
 int Lookups() {
   qv::TVariableManager store;
   std::vector<std::wstring> names;
@@ -183,8 +275,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"lookups") return Lookups();
     if (command == L"interpreter" && argc > 2) return Interpreter(outFolder, qv::WithTrailingSlash(argv[2]));
     if (command == L"compile") return Compile();
+    if (command == L"install" && argc > 2) return Install(outFolder, qv::WithTrailingSlash(argv[2]));
     std::fprintf(stderr, "usage: qvbench startup <work folder> [runs] | extract <archive> <folder> | lookups |"
-                 " interpreter <work folder> | compile\n");
+                 " interpreter <work folder> | compile | install <work folder>\n");
     return 2;
   } catch (const qv::Error& error) {
     std::fprintf(stderr, "qvbench: %s\n", error.what());

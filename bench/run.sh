@@ -45,3 +45,6 @@ run "$out/qvbench.exe" lookups
 echo "== interpreter"
 run "$out/qvbench.exe" interpreter "Z:$work/interpreter"
 run "$out/qvbench.exe" compile
+
+echo "== native engine"
+run "$out/qvbench.exe" install "Z:$work/install"

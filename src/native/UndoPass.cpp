@@ -142,36 +142,51 @@ ActionResult DeleteService(TNativeThread& thread, const UndoEntry& entry) {
       name);
 }
 
-// Data: driver name, driver file, setup library.
+// Data: driver name, driver file, setup library. The driver's keys are in the
+// registry view of the entry's mode.
 ActionResult DeleteOdbcDriver(TNativeThread& thread, const UndoEntry& entry) {
   const std::wstring& name = Field(entry.data, 0);
   const std::wstring key = L"SOFTWARE\\ODBC\\ODBCINST.INI\\" + name;
-  DWORD count = 1, size = sizeof(count);
-  RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UsageCount", RRF_RT_REG_DWORD, nullptr, &count, &size);
+  const REGSAM view = RegistryView(entry.bitness);
+  DWORD count = 1;
+  {
+    UniqueKey driver;
+    DWORD size = sizeof(count);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, driver.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(driver.get(), L"UsageCount", nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) !=
+            ERROR_SUCCESS)
+      count = 1;
+  }
   if (count > 1) {
     --count;
     return thread.Attempt(
         [&]() -> DWORD {
-          return static_cast<DWORD>(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UsageCount", REG_DWORD, &count,
-                                                    sizeof(count)));
+          UniqueKey driver;
+          if (LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE | view, driver.put()))
+            return static_cast<DWORD>(status);
+          return static_cast<DWORD>(
+              RegSetValueExW(driver.get(), L"UsageCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count)));
         },
         key);
   }
   for (size_t i = 1; i <= 2; ++i)
     if (!Field(entry.data, i).empty())
       if (const ActionResult r = DeletePath(thread, Field(entry.data, i)); r != ActionResult::kDone) return r;
-  ActionResult result = thread.Attempt(
+  UniqueKey odbcinst;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBCINST.INI", 0, KEY_ALL_ACCESS | view, odbcinst.put()) !=
+      ERROR_SUCCESS)
+    return ActionResult::kDone;
+  const ActionResult result = thread.Attempt(
       [&]() -> DWORD {
-        const LONG deleted = RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+        const LONG deleted = RegDeleteTreeW(odbcinst.get(), name.c_str());
         if (deleted != ERROR_SUCCESS && !IsMissing(static_cast<DWORD>(deleted))) return static_cast<DWORD>(deleted);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+        RegDeleteKeyExW(odbcinst.get(), name.c_str(), view, 0);
         return 0;
       },
       key);
   if (result != ActionResult::kDone) return result;
   UniqueKey drivers;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers", 0, KEY_SET_VALUE, drivers.put()) ==
-      ERROR_SUCCESS)
+  if (RegOpenKeyExW(odbcinst.get(), L"ODBC Drivers", 0, KEY_SET_VALUE | view, drivers.put()) == ERROR_SUCCESS)
     RegDeleteValueW(drivers.get(), name.c_str());
   return ActionResult::kDone;
 }
