@@ -4,6 +4,7 @@
 #include "commands/VariableSeams.h"
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/Rights.h"
 #include "common/Text.h"
 #include "native/NativeEngine.h"
 
@@ -33,18 +34,6 @@ std::wstring LastFolderName(const std::wstring& folder) {
   std::wstring trimmed = folder;
   while (!trimmed.empty() && trimmed.back() == L'\\') trimmed.pop_back();
   return FileNameOf(trimmed);
-}
-
-bool IsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &administrators))
-    return false;
-  BOOL member = FALSE;
-  CheckTokenMembership(nullptr, administrators, &member);
-  FreeSid(administrators);
-  return member;
 }
 
 // The codes and title of the run: the script's, or those of instance.dat

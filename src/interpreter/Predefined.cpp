@@ -4,6 +4,7 @@
 #include "cache/EngineCache.h"
 #include "common/Files.h"
 #include "common/Handles.h"
+#include "common/Rights.h"
 #include "common/Text.h"
 
 #include <shlobj.h>
@@ -13,25 +14,6 @@ namespace qv {
 namespace {
 
 std::wstring Tick() { return std::to_wstring(GetTickCount64()); }
-
-bool IsElevatedAdministrator() {
-  UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-      !elevation.TokenIsElevated)
-    return false;
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &administrators))
-    return false;
-  BOOL member = FALSE;
-  CheckTokenMembership(nullptr, administrators, &member);
-  FreeSid(administrators);
-  return member;
-}
 
 std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   PWSTR path = nullptr;
