@@ -16,6 +16,10 @@ const ActionKind* const kKinds[] = {
     &kInstallOdbcDriverAction,
     &kCreateOdbcDsnAction,
     &kCopyMoveLocalFilesAction,
+    &kEditIniFileAction,
+    &kSetEnvironmentAction,
+    &kCreateShortcutAction,
+    &kCreateFileTypeAction,
 };
 
 }  // namespace

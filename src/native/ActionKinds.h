@@ -5,6 +5,7 @@
 // ActionKinds.cpp.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,25 @@ extern const ActionKind kConfigureServiceFailureAction;
 extern const ActionKind kInstallOdbcDriverAction;
 extern const ActionKind kCreateOdbcDsnAction;
 extern const ActionKind kCopyMoveLocalFilesAction;
+extern const ActionKind kEditIniFileAction;
+extern const ActionKind kSetEnvironmentAction;
+extern const ActionKind kCreateShortcutAction;
+extern const ActionKind kCreateFileTypeAction;
+
+// The undo actions defined beside their kinds: "Remove INI Entry" and
+// "Delete Environment".
+struct UndoEntry;
+ActionResult RemoveIniEntry(TNativeThread& thread, const UndoEntry& entry);
+ActionResult DeleteEnvironment(TNativeThread& thread, const UndoEntry& entry);
+
+// `list` without the separator-bounded elements that `recorded` names (the
+// text an install added, separators at its ends ignored), compared without
+// case and ignoring blanks around each element, together with one separator
+// next to them. Searches from the end when `fromEnd`. Nothing when no whole
+// run of elements matches: a longer element that merely contains the text
+// is left alone.
+std::optional<std::wstring> RemoveListElements(std::wstring_view list, std::wstring_view recorded, wchar_t separator,
+                                               bool fromEnd);
 
 // "Delete Files" refuses a folder that is empty or the root of a drive or
 // share.

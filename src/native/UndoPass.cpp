@@ -206,10 +206,13 @@ using UndoFn = ActionResult (*)(TNativeThread&, const UndoEntry&);
 constexpr std::pair<std::wstring_view, UndoFn> kUndoActions[] = {
     {L"Delete Registry", DeleteRegistry}, {L"Delete File", DeleteFileEntry},   {L"Delete Folder", DeleteFolder},
     {L"Delete Service", DeleteService},   {L"Delete ODBC Driver", DeleteOdbcDriver}, {L"Remove ODBC DSN", RemoveOdbcDsn},
+    {L"Delete Environment", DeleteEnvironment}, {L"Remove INI Entry", RemoveIniEntry},
 };
 
 std::wstring ObjectOf(const UndoEntry& entry) {
   if (entry.action == L"Delete Registry") return Field(entry.data, 1) + L"\\" + Field(entry.data, 2);
+  if (entry.action == L"Delete Environment") return Field(entry.data, 2);
+  if (entry.action == L"Remove INI Entry") return Field(entry.data, 0) + L": [" + Field(entry.data, 1) + L"] " + Field(entry.data, 2);
   return Field(entry.data, 0);
 }
 
