@@ -161,7 +161,8 @@ bool CreateFolders(std::wstring_view folder) {
   const size_t slash = path.find_last_of(L"\\/");
   if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':' && !CreateFolders(path.substr(0, slash)))
     return false;
-  return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  // A file of that name is not the folder asked for.
+  return CreateDirectoryW(path.c_str(), nullptr) || FolderExists(path);
 }
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include "common/Handles.h"
 #include "common/Text.h"
 #include "interpreter/Expansion.h"
+#include "interpreter/Progress.h"
 #include "interpreter/Statements.h"
 #include "native/ActionRecord.h"
 #include "native/Executor.h"
@@ -35,15 +36,17 @@ DWORD WINAPI WorkerEntry(void* parameter) {
 }
 
 // Waits for the worker, keeping the windows alive unless the run is silent,
-// and passes a cancel request on to it.
+// and passes a cancel request on to it. The worker's calls to the main
+// thread (its prompts) are served here, in silent runs too.
 void WaitForWorker(HANDLE thread, TNativeThread& worker, Variables& variables, bool silent) {
   for (;;) {
-    const DWORD wait = silent ? WaitForSingleObject(thread, 100)
-                              : MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT);
+    const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, silent ? QS_SENDMESSAGE : QS_ALLINPUT);
     if (wait == WAIT_OBJECT_0) return;
-    if (!silent && wait == WAIT_OBJECT_0 + 1) {
+    if (wait == WAIT_OBJECT_0 + 1) {
       MSG message;
-      if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (silent)
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+      else if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
       }
@@ -84,6 +87,7 @@ bool QueueOrRun(Session& session, Variables& variables, std::wstring_view comman
     variables.Set(L"QIVA_IsCancelled", L"FALSE", kSpoolerSource);
     clearedCancel = true;
   }
+  BindMainThread();  // the worker's prompts cross to this thread
   ThreadSetup setup{variables, engine, session.script.get(), session.paths.dataFolder, session.silent};
   auto worker = std::make_unique<TNativeThread>(setup, std::wstring(command), std::move(record), index, engine.bitness);
   UniqueHandle thread(CreateThread(nullptr, 0, WorkerEntry, worker.get(), 0, nullptr));

@@ -2,6 +2,8 @@
 
 #include "common/Handles.h"
 #include "common/Text.h"
+#include "dialogs/MessageBoxes.h"
+#include "interpreter/Progress.h"
 
 #include <vector>
 
@@ -12,9 +14,17 @@ namespace {
 constexpr std::wstring_view kErrorSource = L"Native Error Processor";
 constexpr std::wstring_view kOverwriteSource = L"Native Overwrite Processor";
 
+// The box goes up on the main thread (the worker waits for the answer there),
+// owned by the dialog on screen.
 PromptAnswer MessageBoxPrompt(const PromptRequest& request) {
   const UINT icon = request.overwrite ? MB_ICONQUESTION : MB_ICONERROR;
-  switch (MessageBoxW(nullptr, request.text.c_str(), request.caption.c_str(), MB_YESNOCANCEL | icon | MB_TASKMODAL)) {
+  int pressed = 0;
+  RunOnMainThread([&] {
+    HWND owner = ProgressWindow();
+    pressed = MessageBoxW(owner, request.text.c_str(), request.caption.c_str(),
+                          MB_YESNOCANCEL | icon | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+  });
+  switch (pressed) {
     case IDYES: return PromptAnswer::Yes;
     case IDNO: return PromptAnswer::No;
     default: return PromptAnswer::Cancel;

@@ -30,9 +30,10 @@ struct PromptRequest {
   std::wstring text;
 };
 
-// How the user is asked. The default shows a Yes/No/Cancel message box from
-// the calling thread; the dialog host replaces it with a prompt on the main
-// thread that also offers the "to all" answers.
+// How the user is asked. The default shows a Yes/No/Cancel message box on
+// the main thread (RunOnMainThread; the worker waits for the answer); the
+// dialog host replaces it with a prompt on the main thread that also offers
+// the "to all" answers.
 using PromptSeam = std::function<PromptAnswer(const PromptRequest&)>;
 PromptSeam& Prompt();
 void ResetPrompt();

@@ -133,7 +133,7 @@ std::vector<std::wstring> SetupSandbox::SupportFoldersLeft() const {
   return left;
 }
 
-bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs) {
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs, int button) {
   struct Search {
     DWORD processId;
     HWND found = nullptr;
@@ -159,7 +159,9 @@ bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs) {
       seen.caption = buffer;
       GetDlgItemTextW(search.found, 0xFFFF, buffer, 1024);
       seen.text = buffer;
-      PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+      if (button == 0) return true;
+      PostMessageW(search.found, WM_COMMAND, button, 0);
+      for (int i = 0; i < 100 && IsWindow(search.found) && IsWindowVisible(search.found); ++i) Sleep(50);
       return true;
     }
     Sleep(100);

@@ -64,8 +64,10 @@ struct MessageBoxSeen {
   std::wstring caption;
   std::wstring text;
 };
-// Waits for a visible message box of the process, reads it and presses OK.
-bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000);
+// Waits for a visible message box of the process, reads it and presses
+// `button` (IDOK, IDYES, IDNO, IDCANCEL, IDRETRY, ...), then waits for the
+// box to go away. Button 0 only reads the box.
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000, int button = IDOK);
 
 // Reads a UTF-16LE trace log into lines.
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path);
