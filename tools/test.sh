@@ -28,4 +28,6 @@ sleep 1
 # a test, they would inherit CTest's output pipe and hold it open.
 "$root/tools/wine-run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-ctest --preset x64 -j2 "$@"
+# A Wine process now and then dies at start-up before the program runs (no
+# output at all); a test that fails is run once more before it counts.
+ctest --preset x64 -j2 --repeat until-pass:2 "$@"
