@@ -116,6 +116,17 @@ bool TNativeThread::RunAction(std::wstring_view name, std::wstring_view record) 
   return true;
 }
 
+namespace {
+
+// An exception that escaped a command is its outcome: -1 and its message.
+void StoreException(TNativeEngine& engine, const std::exception& error) {
+  engine.result = kNativeException;
+  const auto* own = dynamic_cast<const Error*>(&error);
+  engine.errorText = own ? own->message() : Utf8ToWide(error.what());
+}
+
+}  // namespace
+
 void TNativeThread::RunQueue() {
   delayed_ = true;
   const Bitness saved = bitness_;
@@ -139,12 +150,8 @@ void TNativeThread::RunQueue() {
       Log(L"      </NATIVE DELAYEDINSTALL>");
       if (anyFailed_) engine.result = kNativeFailed;
     }
-  } catch (const Error& error) {
-    engine.result = kNativeException;
-    engine.errorText = error.message();
   } catch (const std::exception& error) {
-    engine.result = kNativeException;
-    engine.errorText = Utf8ToWide(error.what());
+    StoreException(engine, error);
   }
   bitness_ = saved;
   phaseMax_ = savedMax;
@@ -164,12 +171,8 @@ void TNativeThread::RunSingle() {
     Log(L"      <NATIVE INSTALL>");
     engine.result = RunAction(command_, record_) && !anyFailed_ ? kNativeSuccess : kNativeFailed;
     Log(L"      </NATIVE INSTALL>");
-  } catch (const Error& error) {
-    engine.result = kNativeException;
-    engine.errorText = error.message();
   } catch (const std::exception& error) {
-    engine.result = kNativeException;
-    engine.errorText = Utf8ToWide(error.what());
+    StoreException(engine, error);
   }
   // A rollback is best effort: whatever it met, the run goes on as rolled back.
   if (command_ == L"ROLLBACK") engine.result = kNativeSuccess;

@@ -42,13 +42,13 @@ Stmt Var(const std::wstring& name, const std::wstring& value) { return {L"Set Va
 Stmt Mode64(bool x64) { return {L"Set 64 Bit Mode", {x64 ? L"FALSE" : L"TRUE", L"FALSE", x64 ? L"TRUE" : L"FALSE"}}; }
 Stmt Apply() { return {L"Apply Changes", {L"", L"RESULT", L"TRUE", L"FALSE"}}; }
 
-struct ServiceSpec {
+struct ServiceDefinition {
   std::wstring target, name, display, description, share = L"0", interactive = L"FALSE", dependencies,
       start = L"1", error = L"1", arguments;
 };
 // Install Service: source, target, -, name, display name, description, share-process, interactive, -,
 // dependencies, start, error control, account, password, arguments.
-Stmt InstallService(const ServiceSpec& s) {
+Stmt InstallService(const ServiceDefinition& s) {
   return {L"Install Service", {kServiceProgram, s.target, L"", s.name, s.display, s.description, s.share,
                                s.interactive, L"", s.dependencies, s.start, s.error, L"", L"", s.arguments}};
 }
@@ -196,7 +196,7 @@ std::wstring FixtureProgram() { return std::wstring(QV_OUTPUT_DIR) + kServicePro
 
 struct InstallCase {
   const char* row;
-  ServiceSpec spec;
+  ServiceDefinition service;
   std::wstring companion;
   DWORD type, start, error;
   std::vector<std::wstring> dependencies;
@@ -222,15 +222,15 @@ TEST(NativeServices, InstallServiceCreatesTheServiceFromItsPlacedProgram) {
   std::vector<Stmt> statements;
   std::vector<std::wstring> headers, table;
   for (size_t i = 0; i < std::size(cases); ++i) {
-    cleanup.names.push_back(cases[i].spec.name);
-    statements.push_back(InstallService(cases[i].spec));
+    cleanup.names.push_back(cases[i].service.name);
+    statements.push_back(InstallService(cases[i].service));
     const std::wstring header = L"S" + std::to_wstring(i);
     headers.insert(headers.end(), {std::to_wstring(i), header});
     table.insert(table.end(), {header, L"NEWHEADER", L"svc\\" + std::wstring(kServiceProgram), cases[i].companion});
   }
   // The first service once more: it exists, so creating it fails and must
   // leave no undo entry that would delete it.
-  statements.push_back(InstallService(cases[0].spec));
+  statements.push_back(InstallService(cases[0].service));
   headers.insert(headers.end(), {L"3", L"S0"});
   p.Run(statements, headers, table, {{L"svc\\" + std::wstring(kServiceProgram), FixtureProgram()}});
   EXPECT_EQ(p.Report().at(0).substr(0, 9), L"COMPLETE|");
@@ -240,29 +240,29 @@ TEST(NativeServices, InstallServiceCreatesTheServiceFromItsPlacedProgram) {
     const std::wstring program =
         p.target + (c.companion.empty() ? L"" : c.companion + L"\\") + kServiceProgram;
     EXPECT_TRUE(FileExists(program));
-    const ServiceState s = QueryService(c.spec.name);
+    const ServiceState s = QueryService(c.service.name);
     ASSERT_TRUE(s.exists);
-    EXPECT_EQ(s.path, L"\"" + program + L"\"" + (c.spec.arguments.empty() ? L"" : L" " + c.spec.arguments));
-    EXPECT_EQ(s.display, c.spec.display);
+    EXPECT_EQ(s.path, L"\"" + program + L"\"" + (c.service.arguments.empty() ? L"" : L" " + c.service.arguments));
+    EXPECT_EQ(s.display, c.service.display);
     EXPECT_EQ(s.type, c.type);
     EXPECT_EQ(s.start, c.start);
     EXPECT_EQ(s.error, c.error);
     EXPECT_EQ(s.dependencies, c.dependencies);
     wchar_t description[256] = L"";
     DWORD bytes = sizeof(description);
-    const LONG read = RegGetValueW(HKEY_LOCAL_MACHINE, (L"SYSTEM\\CurrentControlSet\\Services\\" + c.spec.name).c_str(),
+    const LONG read = RegGetValueW(HKEY_LOCAL_MACHINE, (L"SYSTEM\\CurrentControlSet\\Services\\" + c.service.name).c_str(),
                                    L"Description", RRF_RT_REG_SZ, nullptr, description, &bytes);
-    if (c.spec.description.empty()) {
+    if (c.service.description.empty()) {
       EXPECT_EQ(read, ERROR_FILE_NOT_FOUND);
     } else {
-      EXPECT_EQ(std::wstring(description), c.spec.description);
+      EXPECT_EQ(std::wstring(description), c.service.description);
     }
   }
 
   // One "Delete Service" per created service, none for the refused one; the
   // description is undone as a registry value of its own.
   EXPECT_EQ(Entries(p, L"Delete Service"),
-            (std::vector<std::vector<std::wstring>>{{cases[0].spec.name}, {cases[1].spec.name}, {cases[2].spec.name}}));
+            (std::vector<std::vector<std::wstring>>{{cases[0].service.name}, {cases[1].service.name}, {cases[2].service.name}}));
   EXPECT_EQ(Entries(p, L"Delete Registry").size(), 2u);
   EXPECT_EQ(p.ErrorsIn(L"Install Service"), (std::vector<bool>{false, false, false, true}));
 }
@@ -279,8 +279,8 @@ TEST(NativeServices, ControlServiceStartsWaitsStopsAndDeletes) {
     // starts it, waiting while the slow service is start-pending. A second
     // start finds it running, which is no error.
     Product& p = installer;
-    ServiceSpec spec{p.target, name, L"Controlled", L"", L"0", L"FALSE", L"", L"2", L"1", L"--slow"};
-    p.Run({InstallService(spec), Control(name, L"0", L"20", true, L"hello world"), Control(name, L"0", L"0", false)},
+    ServiceDefinition service{p.target, name, L"Controlled", L"", L"0", L"FALSE", L"", L"2", L"1", L"--slow"};
+    p.Run({InstallService(service), Control(name, L"0", L"20", true, L"hello world"), Control(name, L"0", L"0", false)},
           {L"0", L"S"}, {L"S", L"NEWHEADER", kServiceProgram, L""}, {{kServiceProgram, FixtureProgram()}});
     const ServiceState s = QueryService(name);
     EXPECT_EQ(s.state, DWORD{SERVICE_RUNNING});
