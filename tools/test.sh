@@ -13,7 +13,8 @@ export WINEDEBUG=-all WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/w
 export WINEDLLOVERRIDES="mscoree,mshtml="
 bash tools/wine-prefix.sh "$WINEPREFIX"
 
-display=":$((90 + RANDOM % 9))"
+# QV_TEST_DISPLAY picks the display when several suites run side by side.
+display="${QV_TEST_DISPLAY:-:$((90 + RANDOM % 9))}"
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY="$display"
