@@ -62,6 +62,7 @@ constexpr std::pair<std::wstring_view, StatementHandler> kStatements[] = {
     {L"Apply Changes", native::ApplyChangesStatement},
     {L"Set 64 Bit Mode", native::Set64BitModeStatement},
     {L"Is Native Setup Installed", native::IsNativeSetupInstalledStatement},
+    {L"Register Library", native::RegisterLibraryStatement},
     {L"Read from Text File", ReadFromTextFile},
     {L"Write to Text File", WriteToTextFile},
 };

@@ -14,6 +14,7 @@
 #include "native/FileTable.h"
 #include "native/NativeEngine.h"
 #include "native/NativeLogs.h"
+#include "native/SelfRegistration.h"
 
 #include <memory>
 #include <vector>
@@ -207,6 +208,18 @@ void Set64BitModeStatement(StatementContext& c) {
   if (IsTrueFlag(c.Parameter(1))) engine.bitness = Bitness::Win32;
   if (IsTrueFlag(c.Parameter(2))) engine.bitness = Bitness::Ia64;
   if (IsTrueFlag(c.Parameter(3))) engine.bitness = Bitness::X64;
+}
+
+void RegisterLibraryStatement(StatementContext& c) {
+  const Bitness mode = Engine().bitness;
+  const std::wstring path = MapPath(c.PathParameter(1), mode);
+  bool registered = false;
+  {
+    const BitnessScope scope(mode);
+    registered = RegisterLibrary(path, IsTrueFlag(c.Parameter(2)));
+  }
+  const std::wstring resultName = ReadVariableName(c.Parameter(3));
+  if (!resultName.empty()) c.SetResult(resultName, registered ? L"TRUE" : L"FALSE");
 }
 
 void IsNativeSetupInstalledStatement(StatementContext& c) {

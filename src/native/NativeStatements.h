@@ -2,7 +2,8 @@
 // them: every install statement ("Install Files", "Write Registry", ...)
 // goes through InstallStatement, which builds its record and queues it or
 // runs it at once; "Apply Changes" runs the queue; "Set 64 Bit Mode" picks
-// the bitness; "Is Native Setup Installed" looks for a product's logs.
+// the bitness; "Is Native Setup Installed" looks for a product's logs;
+// "Register Library" registers or unregisters one file at once.
 #pragma once
 
 #include <string>
@@ -20,6 +21,7 @@ void InstallStatement(StatementContext& c);
 void ApplyChangesStatement(StatementContext& c);
 void Set64BitModeStatement(StatementContext& c);
 void IsNativeSetupInstalledStatement(StatementContext& c);
+void RegisterLibraryStatement(StatementContext& c);
 
 // Queues the record (delay) or runs it on the worker while the caller
 // waits; also the entry of the phases "DELAYEDINSTALL", "ROLLBACK" and

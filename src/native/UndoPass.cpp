@@ -7,8 +7,11 @@
 #include "interpreter/VariableStore.h"
 #include "native/ActionSupport.h"
 #include "native/Executor.h"
+#include "native/SelfRegistration.h"
 
 #include <odbcinst.h>
+
+#include <functional>
 
 namespace qv::native {
 
@@ -100,6 +103,66 @@ ActionResult DeletePath(TNativeThread& thread, const std::wstring& path) {
 ActionResult DeleteFileEntry(TNativeThread& thread, const UndoEntry& entry) {
   const std::wstring path = MapPath(Field(entry.data, 0), entry.bitness);
   const ActionResult result = DeletePath(thread, path);
+  if (result == ActionResult::kDone) thread.Log(L"          < " + path + L" >");
+  return result;
+}
+
+// Data: the file. Its "Delete File" entry, undone after this one, removes it.
+ActionResult UnregisterFile(TNativeThread& thread, const UndoEntry& entry) {
+  const std::wstring path = MapPath(Field(entry.data, 0), entry.bitness);
+  UnregisterPlacedFile(path);
+  thread.Log(L"          < " + path + L" >");
+  return ActionResult::kDone;
+}
+
+std::wstring SharedValuePath(const std::wstring& file) {
+  return L"HKEY_LOCAL_MACHINE\\" + std::wstring(kSharedDllsKey) + L"\\" + file;
+}
+
+// Data: the file. One user fewer; the last one takes the file (and its
+// registration) away. Without a count the file is not ours to remove.
+ActionResult UnshareFile(TNativeThread& thread, const UndoEntry& entry) {
+  const std::wstring& valueName = Field(entry.data, 0);
+  const std::wstring path = MapPath(valueName, entry.bitness);
+  const std::wstring object = SharedValuePath(valueName);
+  const REGSAM view = RegistryView(entry.bitness);
+  const std::wstring keyPath(kSharedDllsKey);
+  int64_t count = 0;
+  {
+    UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
+      return ActionResult::kDone;
+    DWORD value = 0, type = 0, size = sizeof(value);
+    const LONG read = RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (read == ERROR_FILE_NOT_FOUND) return ActionResult::kDone;
+    // A count that cannot be read keeps the file for a long while yet.
+    count = read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) ? value : 10000;
+  }
+  const auto withKey = [&](const std::function<LONG(HKEY)>& change) -> DWORD {
+    UniqueKey key;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE | view, key.put());
+    if (opened != ERROR_SUCCESS) return IsMissing(static_cast<DWORD>(opened)) ? 0 : static_cast<DWORD>(opened);
+    const LONG changed = change(key.get());
+    return IsMissing(static_cast<DWORD>(changed)) ? 0 : static_cast<DWORD>(changed);
+  };
+  if (count > 1) {
+    const DWORD left = static_cast<DWORD>(count - 1);
+    const ActionResult result = thread.Attempt(
+        [&] {
+          return withKey([&](HKEY key) {
+            return RegSetValueExW(key, valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof(left));
+          });
+        },
+        object);
+    if (result == ActionResult::kDone) thread.Log(L"          < " + object + L" " + std::to_wstring(left) + L" >");
+    return result;
+  }
+  ActionResult result = thread.Attempt(
+      [&] { return withKey([&](HKEY key) { return RegDeleteValueW(key, valueName.c_str()); }); }, object);
+  if (result != ActionResult::kDone) return result;
+  thread.Log(L"          < " + object + L" >");
+  if (entry.action == L"Unshare Self Registering File") UnregisterPlacedFile(path);
+  result = DeletePath(thread, path);
   if (result == ActionResult::kDone) thread.Log(L"          < " + path + L" >");
   return result;
 }
@@ -207,11 +270,16 @@ constexpr std::pair<std::wstring_view, UndoFn> kUndoActions[] = {
     {L"Delete Registry", DeleteRegistry}, {L"Delete File", DeleteFileEntry},   {L"Delete Folder", DeleteFolder},
     {L"Delete Service", DeleteService},   {L"Delete ODBC Driver", DeleteOdbcDriver}, {L"Remove ODBC DSN", RemoveOdbcDsn},
     {L"Delete Environment", DeleteEnvironment}, {L"Remove INI Entry", RemoveIniEntry},
+    {L"Unregister File", UnregisterFile}, {L"Unshare File", UnshareFile},
+    {L"Unshare Self Registering File", UnshareFile},
 };
 
 std::wstring ObjectOf(const UndoEntry& entry) {
   if (entry.action == L"Delete Registry") return Field(entry.data, 1) + L"\\" + Field(entry.data, 2);
   if (entry.action == L"Delete Environment") return Field(entry.data, 2);
+  if (entry.action == L"Unregister File") return L"unregsvr32 " + Field(entry.data, 0);
+  if (entry.action == L"Unshare File" || entry.action == L"Unshare Self Registering File")
+    return SharedValuePath(Field(entry.data, 0));
   if (entry.action == L"Remove INI Entry") return Field(entry.data, 0) + L": [" + Field(entry.data, 1) + L"] " + Field(entry.data, 2);
   return Field(entry.data, 0);
 }

@@ -225,6 +225,8 @@ const StatementSpec kStatements[] = {
       Opt(L"verbs", K::Raw, L"")}},
     {L"Is Native Setup Installed", L"TRUE when the product's native logs are present",
      {Req(L"product-code", K::Value), Req(L"result", K::VariableName)}},
+    {L"Register Library", L"Registers (or unregisters) a library, program or type library at once; TRUE or FALSE",
+     {Req(L"file", K::Path), Opt(L"register", K::Flag, L"TRUE"), Opt(L"result", K::VariableName, L"")}},
     {L"Apply Changes", L"Performs the queued installation actions",
      {Opt(L"dialog", K::Raw, L""), Opt(L"result", K::VariableName, L""), Opt(L"install", K::Flag, L"TRUE"),
       Opt(L"uninstall", K::Flag, L"FALSE")}},
