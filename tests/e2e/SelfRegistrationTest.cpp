@@ -220,6 +220,41 @@ TEST(SelfRegistration, SharedFilesAreCountedPerProductAndLeaveWithTheLastOne) {
   EXPECT_TRUE(FileExists(older));
 }
 
+// What an uninstall does with a shared file whose count someone else has
+// changed: it never removes a file it cannot prove is unused.
+TEST(SelfRegistration, UninstallKeepsASharedFileWhoseCountIsUnreadableOrGone) {
+  const struct {
+    const char* row;
+    bool unreadable;  // else the value is deleted
+    std::optional<DWORD> countAfter;
+  } cases[] = {
+      {"a count that cannot be read is taken as 10000", true, 9999u},
+      {"without a count nothing happens", false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    Product p;
+    const std::wstring target = p.sandbox.Root() + L"Program\\";
+    const std::wstring notes = target + Unique(L"odd") + L".txt";
+    Cleanup cleanup{{notes}};
+    const std::wstring text = p.sandbox.Root() + L"notes.txt";
+    WriteWholeFile(text, "notes");
+    ASSERT_EQ(p.Run({{InstallFiles(target, false, true), {{FileNameOf(notes), text}}}}, false), L"COMPLETE");
+    {
+      UniqueKey key;
+      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, key.put()),
+                ERROR_SUCCESS);
+      if (c.unreadable)
+        RegSetValueExW(key.get(), notes.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L"many"), 5 * sizeof(wchar_t));
+      else
+        RegDeleteValueW(key.get(), notes.c_str());
+    }
+    ASSERT_EQ(p.Run({}, true), L"COMPLETE");
+    EXPECT_EQ(SharedCount(notes), c.countAfter);
+    EXPECT_TRUE(FileExists(notes));
+  }
+}
+
 TEST(SelfRegistration, SelfRegisteringFilesAreRegisteredOnInstallAndUnregisteredOnUninstall) {
   Product p;
   const std::wstring target = p.sandbox.Root() + L"Program\\";
