@@ -255,6 +255,7 @@ ToAllAnswer AskWithToAll(HWND owner, const std::wstring& caption, const std::wst
     config.pButtons = buttons;
     config.cButtons = static_cast<UINT>(std::size(buttons));
     config.nDefaultButton = IDYES;
+    config.cxWidth = 300;  // dialog units: room for the five buttons in one row
     for (HWND parent : {owner, HWND{nullptr}}) {
       config.hwndParent = parent;
       int pressed = 0;
