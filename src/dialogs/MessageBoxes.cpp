@@ -229,6 +229,56 @@ MessageAnswer ShowEngineMessage(const Session& session, Variables& variables, co
   return answer;
 }
 
+ToAllAnswer AskWithToAll(HWND owner, const std::wstring& caption, const std::wstring& text, MessageIcon icon) {
+  // Identifiers of our own for the "to all" buttons; the other three keep
+  // the standard ones, so that Escape and the close box mean Cancel.
+  constexpr int kNoToAllId = 0x5101, kYesToAllId = 0x5102;
+  const TaskDialogIndirectFn entry = VistaOrLater() ? TaskDialogEntry() : nullptr;
+  if (entry) {
+    const TASKDIALOG_BUTTON buttons[] = {
+        {IDYES, L"&Yes"}, {IDNO, L"&No"}, {IDCANCEL, L"Cancel"}, {kNoToAllId, L"N&o to All"}, {kYesToAllId, L"Yes to &All"},
+    };
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof(config);
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION;
+    config.pszWindowTitle = caption.c_str();
+    if (icon == MessageIcon::kQuestion) {
+      // The task dialog has no question icon of its own.
+      config.dwFlags |= TDF_USE_HICON_MAIN;
+      config.hMainIcon = LoadIconW(nullptr, IDI_QUESTION);
+    } else {
+      config.pszMainIcon = icon == MessageIcon::kError     ? TD_ERROR_ICON
+                           : icon == MessageIcon::kWarning ? TD_WARNING_ICON
+                                                           : TD_INFORMATION_ICON;
+    }
+    config.pszContent = text.c_str();
+    config.pButtons = buttons;
+    config.cButtons = static_cast<UINT>(std::size(buttons));
+    config.nDefaultButton = IDYES;
+    config.cxWidth = 300;  // dialog units: room for the five buttons in one row
+    for (HWND parent : {owner, HWND{nullptr}}) {
+      config.hwndParent = parent;
+      int pressed = 0;
+      if (SUCCEEDED(entry(&config, &pressed, nullptr, nullptr))) {
+        switch (pressed) {
+          case IDYES: return ToAllAnswer::kYes;
+          case IDNO: return ToAllAnswer::kNo;
+          case kNoToAllId: return ToAllAnswer::kNoToAll;
+          case kYesToAllId: return ToAllAnswer::kYesToAll;
+          default: return ToAllAnswer::kCancel;
+        }
+      }
+      if (!owner) break;
+    }
+  }
+  const UINT style = MB_YESNOCANCEL | EngineIconFlag(icon) | MB_SETFOREGROUND | (owner ? MB_APPLMODAL : MB_TASKMODAL);
+  switch (ClassicBox(owner, text, caption, style)) {
+    case IDYES: return ToAllAnswer::kYes;
+    case IDNO: return ToAllAnswer::kNo;
+    default: return ToAllAnswer::kCancel;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Progress window and attention
 

@@ -81,6 +81,14 @@ struct EngineMessage {
 // answer; in a silent run it returns message.silentAnswer at once.
 MessageAnswer ShowEngineMessage(const Session& session, Variables& variables, const EngineMessage& message);
 
+// The native engine's two policy questions (an error, an existing file):
+// Yes, No, Cancel, No to All, Yes to All. A task dialog with these five as
+// its own buttons; without task dialogs (before Vista) a classic
+// Yes/No/Cancel box, which cannot offer the "to all" answers. Call on the
+// main thread; the box is owned by `owner` (nullptr: application-wide).
+enum class ToAllAnswer { kYes, kNo, kCancel, kNoToAll, kYesToAll };
+ToAllAnswer AskWithToAll(HWND owner, const std::wstring& caption, const std::wstring& text, MessageIcon icon);
+
 // The dialog on screen, which owns every box: recorded by the dialog host
 // when it shows a dialog, cleared by "Hide Dialog". Main thread only.
 void SetProgressWindow(HWND window);

@@ -2,6 +2,7 @@
 
 #include "native/Executor.h"
 #include "native/FileCopy.h"
+#include "native/Security.h"
 
 #include "common/Files.h"
 #include "common/Text.h"
@@ -87,6 +88,7 @@ ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, 
     if (!thread.delayed() && !thread.byteProgress()) return !thread.TerminateRequested();
     return thread.ReportProgress(L"$IGNORE$", delta);
   };
+  SavedSecurity saved = OverrideSecurity(SecurityPolicy::From(thread.variables()), target);
   Placement placement;
   const ActionResult result = thread.Attempt(
       [&] {
@@ -95,6 +97,10 @@ ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, 
         return placement.error;
       },
       source + L"\r->\r" + target);
+  // The placed file gets the old file's owner and access list; a target
+  // left in place (failure, or replaced only at the next restart) gets its
+  // own back.
+  RestoreSecurity(saved, result == ActionResult::kDone && !placement.atRestart);
   if (result != ActionResult::kDone) {
     if (recorded) thread.DropLastUndo();
     return result;

@@ -16,6 +16,7 @@
 #include "native/ActionKinds.h"
 #include "native/Executor.h"
 #include "native/FileCopy.h"
+#include "native/Security.h"
 #include "native/FileTable.h"
 #include "native/SelfRegistration.h"
 
@@ -141,6 +142,7 @@ ActionResult PlaceOne(TNativeThread& thread, const Fields& fields, const std::ws
     if (recorded) thread.DropLastUndo();
     return ActionResult::kAborted;
   }
+  SavedSecurity saved = OverrideSecurity(SecurityPolicy::From(thread.variables()), target);
   Placement placement;
   const ActionResult result = thread.Attempt(
       [&] {
@@ -152,6 +154,10 @@ ActionResult PlaceOne(TNativeThread& thread, const Fields& fields, const std::ws
         return placement.error;
       },
       source + L"\r->\r" + target);
+  // The placed file gets the old file's owner and access list; a target
+  // left in place (failure, or replaced only at the next restart) gets its
+  // own back.
+  RestoreSecurity(saved, result == ActionResult::kDone && !placement.atRestart);
   if (result != ActionResult::kDone) {
     if (recorded) thread.DropLastUndo();
     return result;

@@ -14,21 +14,22 @@ namespace {
 constexpr std::wstring_view kErrorSource = L"Native Error Processor";
 constexpr std::wstring_view kOverwriteSource = L"Native Overwrite Processor";
 
-// The box goes up on the main thread (the worker waits for the answer there),
-// owned by the dialog on screen.
+// The question goes up on the main thread (the worker waits for the answer
+// there), owned by the dialog on screen.
 PromptAnswer MessageBoxPrompt(const PromptRequest& request) {
-  const UINT icon = request.overwrite ? MB_ICONQUESTION : MB_ICONERROR;
-  int pressed = 0;
+  ToAllAnswer answer = ToAllAnswer::kCancel;
   RunOnMainThread([&] {
-    HWND owner = ProgressWindow();
-    pressed = MessageBoxW(owner, request.text.c_str(), request.caption.c_str(),
-                          MB_YESNOCANCEL | icon | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+    answer = AskWithToAll(ProgressWindow(), request.caption, request.text,
+                          request.overwrite ? MessageIcon::kQuestion : MessageIcon::kError);
   });
-  switch (pressed) {
-    case IDYES: return PromptAnswer::Yes;
-    case IDNO: return PromptAnswer::No;
-    default: return PromptAnswer::Cancel;
+  switch (answer) {
+    case ToAllAnswer::kYes: return PromptAnswer::Yes;
+    case ToAllAnswer::kNo: return PromptAnswer::No;
+    case ToAllAnswer::kNoToAll: return PromptAnswer::NoToAll;
+    case ToAllAnswer::kYesToAll: return PromptAnswer::YesToAll;
+    case ToAllAnswer::kCancel: break;
   }
+  return PromptAnswer::Cancel;
 }
 
 std::wstring FileDate(std::wstring_view path) {

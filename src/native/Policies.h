@@ -30,10 +30,9 @@ struct PromptRequest {
   std::wstring text;
 };
 
-// How the user is asked. The default shows a Yes/No/Cancel message box on
-// the main thread (RunOnMainThread; the worker waits for the answer); the
-// dialog host replaces it with a prompt on the main thread that also offers
-// the "to all" answers.
+// How the user is asked. The default shows the Yes / No / Cancel / No to All
+// / Yes to All question on the main thread (RunOnMainThread; the worker
+// waits for the answer), owned by the dialog on screen.
 using PromptSeam = std::function<PromptAnswer(const PromptRequest&)>;
 PromptSeam& Prompt();
 void ResetPrompt();

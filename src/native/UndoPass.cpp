@@ -7,6 +7,7 @@
 #include "interpreter/VariableStore.h"
 #include "native/ActionSupport.h"
 #include "native/Executor.h"
+#include "native/Security.h"
 #include "native/SelfRegistration.h"
 
 #include <odbcinst.h>
@@ -52,6 +53,8 @@ ActionResult DeleteRegistry(TNativeThread& thread, const UndoEntry& entry) {
   const REGSAM view = RegistryView(entry.bitness);
   const std::wstring& keyPath = Field(entry.data, 1);
   const std::wstring& valueName = Field(entry.data, 2);
+  const SecurityPolicy security = SecurityPolicy::From(thread.variables());
+  SavedSecurity saved = OverrideSecurity(security, root, keyPath, view);
   ActionResult result = thread.Attempt(
       [&]() -> DWORD {
         UniqueKey key;
@@ -62,33 +65,44 @@ ActionResult DeleteRegistry(TNativeThread& thread, const UndoEntry& entry) {
         return deleted == ERROR_SUCCESS || IsMissing(static_cast<DWORD>(deleted)) ? 0 : static_cast<DWORD>(deleted);
       },
       keyPath + L"\\" + valueName);
+  RestoreSecurity(saved);
   if (result != ActionResult::kDone) return result;
   thread.Log(L"          < " + keyPath + L"\\" + valueName + L" >");
   for (size_t i = 3; i < entry.data.size(); ++i) {
     const std::wstring& created = entry.data[i];
     if (!KeyIsEmpty(root, created, view)) break;  // holds something now: it stays, and so do its parents
+    // Deleting needs the key's own delete right: opened up like the value's
+    // key, and put back when the key survives.
+    SavedSecurity keySecurity = OverrideSecurity(security, root, created, view);
     result = thread.Attempt(
         [&]() -> DWORD {
           const LONG deleted = RegDeleteKeyExW(root, created.c_str(), view, 0);
           return deleted == ERROR_SUCCESS || IsMissing(static_cast<DWORD>(deleted)) ? 0 : static_cast<DWORD>(deleted);
         },
         created);
+    RestoreSecurity(keySecurity);
     if (result != ActionResult::kDone) return result;
     thread.Log(L"          < " + created + L" >");
   }
   return ActionResult::kDone;
 }
 
-// A file that cannot go now goes at the next restart.
+// A file that cannot go now goes at the next restart. With the permission
+// override on, its security is taken over first and put back when the file
+// stays.
 ActionResult DeletePath(TNativeThread& thread, const std::wstring& path) {
-  return thread.Attempt(
+  const SecurityPolicy security = SecurityPolicy::From(thread.variables());
+  SavedSecurity saved;
+  const ActionResult result = thread.Attempt(
       [&]() -> DWORD {
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return 0;  // already gone
+        if (!saved.overridden) saved = OverrideSecurity(security, path);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (DeleteFileW(path.c_str())) return 0;
         const DWORD error = GetLastError();
         if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+        RestoreSecurity(saved);
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION) {
           if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             thread.engine().rebootPending = true;
@@ -98,6 +112,8 @@ ActionResult DeletePath(TNativeThread& thread, const std::wstring& path) {
         return error;
       },
       path);
+  RestoreSecurity(saved);
+  return result;
 }
 
 ActionResult DeleteFileEntry(TNativeThread& thread, const UndoEntry& entry) {

@@ -2,9 +2,11 @@
 // ("2|SERVER"), 2 key, 3 value name, 4 data, 5 type (STRING, INTEGER,
 // EXPANDSTRING, APPEND, PREPEND, BINARY). The registry view follows the
 // record's bitness mode. The undo entry names the value and every key on the
-// path the write creates, deepest first.
+// path the write creates, deepest first. With the permission override on,
+// an existing key's security is taken over for the write and put back.
 #include "native/ActionKinds.h"
 #include "native/Executor.h"
+#include "native/Security.h"
 
 #include "common/Handles.h"
 #include "common/Text.h"
@@ -166,10 +168,19 @@ ActionResult Perform(TNativeThread& thread, const Fields& fields) {
   UniqueKey remote;
   HKEY root = nullptr;
   bool recorded = false;
+  // An existing key's security is opened up for the write (once, on the
+  // first attempt that reaches the machine) and put back after it.
+  const SecurityPolicy security = SecurityPolicy::From(thread.variables());
+  SavedSecurity saved;
+  bool overrideTried = false;
   const ActionResult result = thread.Attempt(
       [&]() -> DWORD {
         if (!root)
           if (DWORD status = OpenRoot(target, remote, root)) return status;
+        if (security.on && !overrideTried) {
+          overrideTried = true;
+          saved = OverrideSecurity(security, root, keyPath, view);
+        }
         if (!keep && !recorded) {
           // The undo entry goes down before the first change.
           Fields undo = {target.rootAndMachine, keyPath, name};
@@ -184,6 +195,7 @@ ActionResult Perform(TNativeThread& thread, const Fields& fields) {
         return WriteValue(key.get(), name, data, type);
       },
       object);
+  RestoreSecurity(saved);
   if (result != ActionResult::kDone) {
     if (recorded) thread.DropLastUndo();
     return result;

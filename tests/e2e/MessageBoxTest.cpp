@@ -6,79 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace qv::test {
 namespace {
-
-// What the test read from a box of the setup before pressing a button.
-struct BoxOnScreen {
-  std::wstring caption;
-  std::vector<std::wstring> texts;  // every visible static or link text, in child order
-  std::set<int> buttons;            // identifiers of the visible push buttons
-  bool icon = false;                // a static showing an icon
-};
-
-HWND FindBox(DWORD processId, DWORD timeoutMs) {
-  struct Search {
-    DWORD processId;
-    HWND found = nullptr;
-  } search{processId};
-  for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lParam);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          wchar_t className[16] = {};
-          GetClassNameW(window, className, 16);
-          if (owner != s->processId || std::wstring(className) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
-    Sleep(50);
-  }
-  return nullptr;
-}
-
-BoxOnScreen ReadBox(HWND box) {
-  BoxOnScreen seen;
-  wchar_t caption[512] = {};
-  GetWindowTextW(box, caption, 512);
-  seen.caption = caption;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM lParam) -> BOOL {
-        auto* s = reinterpret_cast<BoxOnScreen*>(lParam);
-        if (!IsWindowVisible(child)) return TRUE;
-        wchar_t className[64] = {}, text[1024] = {};
-        GetClassNameW(child, className, 64);
-        GetWindowTextW(child, text, 1024);
-        const LONG style = GetWindowLongW(child, GWL_STYLE);
-        if (_wcsicmp(className, L"Button") == 0) {
-          s->buttons.insert(GetDlgCtrlID(child));
-        } else if (_wcsicmp(className, L"Static") == 0 || _wcsicmp(className, L"SysLink") == 0) {
-          if ((style & SS_TYPEMASK) == SS_ICON) {
-            if (SendMessageW(child, STM_GETICON, 0, 0)) s->icon = true;
-          } else if (text[0]) {
-            s->texts.emplace_back(text);
-          }
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&seen));
-  return seen;
-}
-
-void Press(HWND box, int button) {
-  HWND control = GetDlgItem(box, button);
-  if (control)
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(control));
-  else
-    PostMessageW(box, WM_COMMAND, button, 0);
-}
 
 struct BoxCase {
   const char* name;
@@ -131,14 +60,14 @@ TEST(MessageBoxStatement, ShowsTheCodesAndStoresTheAnswerOfEachButton) {
   HANDLE process = sandbox.Start(exe, L"/update", &processId);
   row = 0;
   for (const auto& c : cases) {
-    HWND box = FindBox(processId, 30000);
+    HWND box = FindMessageBox(processId, 30000);
     ASSERT_NE(box, nullptr) << c.name << ": no box appeared";
-    const BoxOnScreen seen = ReadBox(box);
+    const MessageBoxSeen seen = ReadMessageBox(box);
     EXPECT_EQ(seen.caption, c.caption) << c.name;
     EXPECT_EQ(seen.texts, (std::vector<std::wstring>{L"Row " + std::to_wstring(row++), L"Hello world"})) << c.name;
     EXPECT_EQ(seen.buttons, c.shown) << c.name;
     EXPECT_EQ(seen.icon, c.iconShown) << c.name;
-    Press(box, c.press);
+    PressButton(box, c.press);
     for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(25);
   }
   EXPECT_EQ(SetupSandbox::Wait(process, 30000).exitCode, 0u);

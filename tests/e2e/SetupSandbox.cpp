@@ -133,40 +133,111 @@ std::vector<std::wstring> SetupSandbox::SupportFoldersLeft() const {
   return left;
 }
 
-bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs, int button) {
+HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
   struct Search {
     DWORD processId;
     HWND found = nullptr;
   } search{processId};
-  for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+  for (DWORD waited = 0;; waited += 50) {
     EnumWindows(
         [](HWND window, LPARAM lParam) -> BOOL {
           auto* s = reinterpret_cast<Search*>(lParam);
           DWORD owner = 0;
           GetWindowThreadProcessId(window, &owner);
-          wchar_t className[64] = {};
-          GetClassNameW(window, className, 64);
-          if (owner == s->processId && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
+          wchar_t className[16] = {};
+          GetClassNameW(window, className, 16);
+          if (owner != s->processId || std::wstring(className) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+          s->found = window;
+          return FALSE;
         },
         reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
-      wchar_t buffer[1024] = {};
-      GetWindowTextW(search.found, buffer, 1024);
-      seen.caption = buffer;
-      GetDlgItemTextW(search.found, 0xFFFF, buffer, 1024);
-      seen.text = buffer;
-      if (button == 0) return true;
-      PostMessageW(search.found, WM_COMMAND, button, 0);
-      for (int i = 0; i < 100 && IsWindow(search.found) && IsWindowVisible(search.found); ++i) Sleep(50);
-      return true;
-    }
-    Sleep(100);
+    if (search.found || waited >= timeoutMs) return search.found;
+    Sleep(50);
   }
-  return false;
+}
+
+namespace {
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring WithoutAccelerators(std::wstring text) {
+  std::erase(text, L'&');
+  return text;
+}
+
+}  // namespace
+
+MessageBoxSeen ReadMessageBox(HWND box) {
+  MessageBoxSeen seen;
+  seen.caption = WindowText(box);
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM lParam) -> BOOL {
+        auto* s = reinterpret_cast<MessageBoxSeen*>(lParam);
+        if (!IsWindowVisible(child)) return TRUE;
+        wchar_t className[64] = {};
+        GetClassNameW(child, className, 64);
+        const std::wstring text = WindowText(child);
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        if (_wcsicmp(className, L"Button") == 0) {
+          s->buttons.insert(GetDlgCtrlID(child));
+          s->buttonTexts.push_back(WithoutAccelerators(text));
+        } else if (_wcsicmp(className, L"Static") == 0 || _wcsicmp(className, L"SysLink") == 0) {
+          if ((style & SS_TYPEMASK) == SS_ICON) {
+            if (SendMessageW(child, STM_GETICON, 0, 0)) s->icon = true;
+          } else if (!text.empty()) {
+            s->texts.push_back(text);
+          }
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&seen));
+  for (const std::wstring& text : seen.texts) seen.text += (seen.text.empty() ? L"" : L"\n") + text;
+  return seen;
+}
+
+bool PressButton(HWND box, const BoxButton& button) {
+  struct Search {
+    const BoxButton* wanted;
+    HWND found = nullptr;
+  } search{&button};
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM lParam) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lParam);
+        wchar_t className[64] = {};
+        GetClassNameW(child, className, 64);
+        if (_wcsicmp(className, L"Button") != 0 || !IsWindowVisible(child)) return TRUE;
+        const bool match = s->wanted->text.empty() ? GetDlgCtrlID(child) == s->wanted->id
+                                                   : WithoutAccelerators(WindowText(child)) == s->wanted->text;
+        if (match) s->found = child;
+        return !match;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (search.found) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(search.found));
+    return true;
+  }
+  // A standard box answers WM_COMMAND for its answers even without a button
+  // of that identifier (the close box of an OK box is IDCANCEL).
+  if (!button.text.empty()) return false;
+  PostMessageW(box, WM_COMMAND, button.id, 0);
+  return true;
+}
+
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs, const BoxButton& button) {
+  HWND box = FindMessageBox(processId, timeoutMs);
+  if (!box) return false;
+  seen = ReadMessageBox(box);
+  if (button.id == 0 && button.text.empty()) return true;
+  if (!PressButton(box, button)) return false;
+  for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(25);
+  return true;
 }
 
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path) {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,15 +60,36 @@ private:
   std::wstring temp_;
 };
 
-// A message box of a setup, read from outside the process.
+// A message box of a setup (a standard box or a task dialog), read from
+// outside the process.
 struct MessageBoxSeen {
   std::wstring caption;
+  std::vector<std::wstring> texts;        // every visible static or link text, in child order
+  std::wstring text;                      // the texts joined by "\n"
+  std::set<int> buttons;                  // identifiers of the visible push buttons
+  std::vector<std::wstring> buttonTexts;  // their texts without '&', in child order
+  bool icon = false;                      // a static showing an icon
+};
+
+// A button to press: by identifier (IDOK, IDYES, ...; 0 presses nothing) or
+// by its text without '&' ("Yes to All").
+struct BoxButton {
+  BoxButton(int id) : id(id) {}
+  BoxButton(const wchar_t* text) : text(text) {}
+  int id = 0;
   std::wstring text;
 };
-// Waits for a visible message box of the process, reads it and presses
-// `button` (IDOK, IDYES, IDNO, IDCANCEL, IDRETRY, ...), then waits for the
-// box to go away. Button 0 only reads the box.
-bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000, int button = IDOK);
+
+// The first visible box of the process, waiting up to `timeoutMs`.
+HWND FindMessageBox(DWORD processId, DWORD timeoutMs);
+MessageBoxSeen ReadMessageBox(HWND box);
+// False when the box has no such button.
+bool PressButton(HWND box, const BoxButton& button);
+
+// Waits for a visible box of the process, reads it and presses `button`,
+// then waits for the box to go away. False when no box came up (or it
+// lacks the button).
+bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000, const BoxButton& button = IDOK);
 
 // Reads a UTF-16LE trace log into lines.
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path);
