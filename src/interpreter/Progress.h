@@ -203,7 +203,8 @@ enum class WaitOutcome {
 // Loops until the worker's completion flag is set (at once for a worker
 // that was never started). A silent run blocks on
 // the worker (still serving RunOnMainThread calls); otherwise each turn
-// handles at most one window message. The watchdog runs only after a cancel.
+// handles at most one window message. The watchdog runs only after a cancel
+// (never with windDown).
 WaitOutcome WaitForWorker(WorkerThread& worker, Variables& variables, const WaitOptions& options = {});
 
 // ---------------------------------------------------------------------------
