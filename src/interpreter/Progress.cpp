@@ -264,7 +264,7 @@ WaitOutcome WaitForWorker(WorkerThread& worker, Variables& variables, const Wait
           variables.Store().SetValue(kVarLastActiveTick, variables.Store().GetValue(kVarLastDelegateTick));
         if (options.onCancel) options.onCancel();
       }
-      watchdog.Enable(options.clock());
+      if (!options.windDown) watchdog.Enable(options.clock());
     }
     if (watchdog.Check(variables, options.clock()) == Watchdog::Verdict::kStop) {
       worker.Abandon();
@@ -277,9 +277,10 @@ WaitOutcome WaitForWorker(WorkerThread& worker, Variables& variables, const Wait
 // ---------------------------------------------------------------------------
 // Checkpoints and abort
 
-CheckpointOutcome CancellationCheckpoint(const Session& session, Variables& variables, std::wstring_view name) {
+CheckpointOutcome CancellationCheckpoint(const Session& session, Variables& variables, std::wstring_view name,
+                                         bool announce) {
   if (!IsCancelled(variables)) return CheckpointOutcome::kNotCancelled;
-  if (!IsTrueFlag(variables.Get(L"ABORTEDONERROR")) && !session.silent)
+  if (announce && !IsTrueFlag(variables.Get(L"ABORTEDONERROR")) && !session.silent)
     ShowEngineMessage(session, variables, EngineMessage{std::wstring(kSetupCancelledText)});
   if (IsTrueFlag(variables.Get(L"ABORTONERROR"))) return CheckpointOutcome::kAbort;
   variables.Set(L"ABORTEDONERROR", L"TRUE", L"Cancel at " + std::wstring(name) + L" Time");

@@ -186,6 +186,11 @@ struct WaitOptions {
   // Run once when the cancel is first seen (a program run sets its result
   // code to -314 here).
   std::function<void()> onCancel;
+  // After a cancel, wait for the worker to wind down by itself instead of
+  // watching it: no watchdog, the wait only keeps handling messages so the
+  // progress display stays alive (the native engine's spool timer). For a
+  // worker that must never be left running, e.g. one whose rollback follows.
+  bool windDown = false;
   uint64_t watchdogInterval = Watchdog::kInterval;
   TickSource clock = SystemTick;
 };
@@ -198,7 +203,8 @@ enum class WaitOutcome {
 // Loops until the worker's completion flag is set (at once for a worker
 // that was never started). A silent run blocks on
 // the worker (still serving RunOnMainThread calls); otherwise each turn
-// handles at most one window message. The watchdog runs only after a cancel.
+// handles at most one window message. The watchdog runs only after a cancel
+// (never with windDown).
 WaitOutcome WaitForWorker(WorkerThread& worker, Variables& variables, const WaitOptions& options = {});
 
 // ---------------------------------------------------------------------------
@@ -227,9 +233,11 @@ enum class CheckpointOutcome {
 };
 
 // After the wait: when QIVA_IsCancelled reads true, tells the user "Setup
-// cancelled" (not in a silent run, not once ABORTEDONERROR is TRUE), then
-// either asks for the abort or records the cancel in ABORTEDONERROR.
-CheckpointOutcome CancellationCheckpoint(const Session& session, Variables& variables, std::wstring_view name);
+// cancelled" (not in a silent run, not once ABORTEDONERROR is TRUE, not when
+// `announce` is false, as for a rollback), then either asks for the abort or
+// records the cancel in ABORTEDONERROR.
+CheckpointOutcome CancellationCheckpoint(const Session& session, Variables& variables, std::wstring_view name,
+                                         bool announce = true);
 
 // What an abort runs before the run ends: the native engine installs its
 // rollback here (it checks itself whether it is in use and enabled).

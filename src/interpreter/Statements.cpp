@@ -60,6 +60,7 @@ constexpr std::pair<std::wstring_view, StatementHandler> kStatements[] = {
     {L"Create Shortcut", native::InstallStatement},
     {L"Create File Type", native::InstallStatement},
     {L"Apply Changes", native::ApplyChangesStatement},
+    {L"Apply Patch", native::ApplyPatchStatement},
     {L"Set 64 Bit Mode", native::Set64BitModeStatement},
     {L"Is Native Setup Installed", native::IsNativeSetupInstalledStatement},
     {L"Register Library", native::RegisterLibraryStatement},

@@ -4,41 +4,22 @@
 #include "common/Error.h"
 #include "common/Text.h"
 #include "interpreter/Expansion.h"
+#include "interpreter/Progress.h"
 #include "interpreter/VariableStore.h"
 #include "script/Script.h"
 
+#include <atomic>
 #include <utility>
 
 namespace qv::native {
 
 namespace {
 
-std::wstring Tick() { return std::to_wstring(GetTickCount64()); }
-
 int64_t ReadNumber(const Variables& variables, std::wstring_view name) {
   return ParseInt64(variables.Get(name)).value_or(0);
 }
 
 }  // namespace
-
-void PublishProgress(Variables& variables, std::wstring_view text, int64_t minimum, int64_t maximum,
-                     int64_t position) {
-  constexpr std::wstring_view kSource = L"Native Engine";
-  variables.Set(L"QIVA_LastDelegateTick", Tick(), kSource);
-  std::wstring shown(text);
-  if (text == kWorkerProgressToken) {
-    shown = variables.Get(L"QIVA_thProgressText");
-    position = ReadNumber(variables, L"QIVA_thProgress");
-    maximum = ReadNumber(variables, L"QIVA_thMax");
-    minimum = ReadNumber(variables, L"QIVA_thMin");
-  }
-  if (position != -1) {
-    variables.Set(L"QIVA_thMax", std::to_wstring(maximum), kSource);
-    variables.Set(L"QIVA_thMin", std::to_wstring(minimum), kSource);
-    variables.Set(L"QIVA_thProgress", std::to_wstring(position), kSource);
-  }
-  if (text != kIgnoreToken) variables.Set(L"QIVA_thProgressText", shown, kSource);
-}
 
 TNativeThread::TNativeThread(ThreadSetup setup, std::wstring command, std::wstring record, size_t index, Bitness mode)
     : setup_(std::move(setup)),
@@ -58,7 +39,7 @@ bool TNativeThread::ReportProgress(std::wstring_view text, uint64_t delta) {
   v.Set(L"NATIVE_PROGRESS", std::to_wstring(done), L"Native Engine");
   const uint64_t position = command_ == L"ROLLBACK" && phaseMax_ >= done ? phaseMax_ - done : done;
   PublishProgress(v, text, 1, static_cast<int64_t>(phaseMax_), static_cast<int64_t>(position));
-  return !terminate_;
+  return !TerminateRequested();
 }
 
 bool TNativeThread::RecordUndo(std::wstring_view forwardChange, const Fields& data) {
@@ -88,7 +69,7 @@ ActionResult TNativeThread::Attempt(const std::function<DWORD()>& change, std::w
   for (int retries = 0;; ++retries) {
     const DWORD code = forward && retries == 0 && InjectedFault() ? DWORD{ERROR_WRITE_FAULT} : change();
     if (code == ERROR_SUCCESS) return ActionResult::kDone;
-    if (code == ERROR_CANCELLED && terminate_) return ActionResult::kAborted;
+    if (code == ERROR_CANCELLED && TerminateRequested()) return ActionResult::kAborted;
     const ErrorAnswer answer = policies_.HandleError(SystemMessage(code) + L"\r\r" + std::wstring(object), code, retries);
     if (answer.abort) return ActionResult::kAborted;
     if (!answer.retry) return ActionResult::kFailed;
@@ -178,7 +159,8 @@ void TNativeThread::RunSingle() {
   if (command_ == L"ROLLBACK") engine.result = kNativeSuccess;
 }
 
-void TNativeThread::Execute() {
+void TNativeThread::Execute(std::stop_token stop) {
+  stop_ = std::move(stop);
   delayed_ = false;
   byteProgress_ = false;
   if (command_ == L"DELAYEDINSTALL")

@@ -1,7 +1,8 @@
 // TNativeThread: the worker that performs native install commands — one
 // record at once, the whole delayed-install queue, or an undo pass — while
-// the interpreter waits. It publishes progress through the reserved progress
-// variables, writes its trace to the setup log, records undo entries in the
+// the interpreter waits. It runs as the body of a shared WorkerThread and
+// publishes progress through the reserved progress variables
+// (PublishProgress of interpreter/Progress), writes its trace to the setup log, records undo entries in the
 // native logs before each change and sends every failure through the error
 // policy.
 #pragma once
@@ -13,9 +14,9 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -38,10 +39,10 @@ public:
   TNativeThread(ThreadSetup setup, std::wstring command, std::wstring record, size_t index, Bitness mode);
 
   // The thread body: performs the command and stores the native result and
-  // error text in the engine. Never throws.
-  void Execute();
-  void RequestTerminate() { terminate_ = true; }
-  bool TerminateRequested() const { return terminate_; }
+  // error text in the engine. Never throws. A cancel reaches it through
+  // `stop` (the wait around the worker requests the stop).
+  void Execute(std::stop_token stop = {});
+  bool TerminateRequested() const { return stop_.stop_requested(); }
 
   // Performs one record (also nested ones: a missing folder before a file).
   // False means the action was aborted and the caller must stop.
@@ -87,13 +88,7 @@ private:
   bool byteProgress_ = false;
   bool anyFailed_ = false;
   uint64_t phaseMax_ = 0;
-  std::atomic<bool> terminate_{false};
+  std::stop_token stop_;
 };
-
-// Publishes progress to the reserved variables (callable from any thread):
-// "$QIVA$" republishes the stored values, position -1 changes only the text
-// and "$IGNORE$" only the numbers.
-void PublishProgress(Variables& variables, std::wstring_view text, int64_t minimum, int64_t maximum,
-                     int64_t position);
 
 }  // namespace qv::native

@@ -33,6 +33,9 @@ struct TNativeEngine {
   std::wstring errorText;
   bool rebootPending = false;  // a file waits for the next restart to be replaced
   bool committed = false;      // after a successful "Apply Changes": no more rollback
+  // The data folder the user pointed to in a maintenance run; empty: the
+  // session's own data folder.
+  std::wstring dataFolder;
 
   // The undo pass over the logs ("ROLLBACK", "UNINSTALL"). The undo module
   // installs itself here; until then the phases change nothing and succeed.

@@ -15,8 +15,10 @@
 #include "native/NativeEngine.h"
 #include "native/NativeLogs.h"
 #include "native/SelfRegistration.h"
+#include "native/SourceAcquisition.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qv::native {
@@ -27,36 +29,10 @@ constexpr std::wstring_view kSpoolerSource = L"Native Spooler";
 
 bool VariableIsTrue(const Variables& v, std::wstring_view name) { return EqualsNoCase(v.Get(name), L"TRUE"); }
 
+bool LoggingOff(const Variables& v) { return EqualsNoCase(v.Get(L"NATIVE_LOGGING"), L"FALSE"); }
+
 bool RollbackEnabled(const Variables& v) {
   return !Engine().committed && !EqualsNoCase(v.Get(L"NATIVE_ROLLBACK"), L"FALSE");
-}
-
-DWORD WINAPI WorkerEntry(void* parameter) {
-  static_cast<TNativeThread*>(parameter)->Execute();
-  return 0;
-}
-
-// Waits for the worker, keeping the windows alive unless the run is silent,
-// and passes a cancel request on to it. The worker's calls to the main
-// thread (its prompts) are served here, in silent runs too.
-void WaitForWorker(HANDLE thread, TNativeThread& worker, Variables& variables, bool silent) {
-  for (;;) {
-    const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, silent ? QS_SENDMESSAGE : QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0) return;
-    if (wait == WAIT_OBJECT_0 + 1) {
-      MSG message;
-      if (silent)
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-      else if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
-    }
-    if (IsTrueFlag(variables.Get(L"QIVA_IsCancelled")) && !worker.TerminateRequested()) {
-      variables.Set(L"QIVA_LastActiveTick", variables.Get(L"QIVA_LastDelegateTick"), kSpoolerSource);
-      worker.RequestTerminate();
-    }
-  }
 }
 
 RecordSource SourceOf(const StatementContext& c, std::wstring header) {
@@ -69,11 +45,28 @@ RecordSource SourceOf(const StatementContext& c, std::wstring header) {
   return s;
 }
 
-void Attach(Session& session) { Engine().session = &session; }
+void Attach(const Session& session) { Engine().session = &session; }
+
+std::wstring DataFolder(const Session& session) {
+  const std::wstring& chosen = Engine().dataFolder;
+  return chosen.empty() ? session.paths.dataFolder : chosen;
+}
+
+// The automatic rollback of an abort, wherever the abort comes from (this
+// engine's own statements, or another worker's cancellation checkpoint):
+// only when the native engine is in use and its rollback is enabled.
+void AbortRollback() {
+  const Session* session = Engine().session;
+  Variables& variables = GlobalVariables();
+  if (!session || !VariableIsTrue(variables, L"NATIVE_ENGINE") || !RollbackEnabled(variables)) return;
+  QueueOrRun(*session, variables, L"ROLLBACK", L"", 0, false);
+}
+
+const bool kAbortRollbackInstalled = (SetAbortRollback(AbortRollback), true);
 
 }  // namespace
 
-bool QueueOrRun(Session& session, Variables& variables, std::wstring_view command, std::wstring record, size_t index,
+bool QueueOrRun(const Session& session, Variables& variables, std::wstring_view command, std::wstring record, size_t index,
                 bool delay) {
   TNativeEngine& engine = Engine();
   Attach(session);
@@ -82,45 +75,65 @@ bool QueueOrRun(Session& session, Variables& variables, std::wstring_view comman
     return true;
   }
   engine.errorText.clear();
+  // A cancel that came before this command is not this command's: it is
+  // hidden while the worker runs and put back afterwards. A rollback runs
+  // with the cancel request still visible.
   const bool rollback = command == L"ROLLBACK";
   bool clearedCancel = false;
-  if (!rollback && IsTrueFlag(variables.Get(L"QIVA_IsCancelled"))) {
-    variables.Set(L"QIVA_IsCancelled", L"FALSE", kSpoolerSource);
+  if (!rollback && IsCancelled(variables)) {
+    variables.Set(kVarIsCancelled, L"FALSE", kSpoolerSource);
     clearedCancel = true;
   }
-  BindMainThread();  // the worker's prompts cross to this thread
-  ThreadSetup setup{variables, engine, session.script.get(), session.paths.dataFolder, session.silent};
-  auto worker = std::make_unique<TNativeThread>(setup, std::wstring(command), std::move(record), index, engine.bitness);
-  UniqueHandle thread(CreateThread(nullptr, 0, WorkerEntry, worker.get(), 0, nullptr));
-  if (!thread) {
+  // NATIVE_LOGGING "FALSE" records nothing, however it got its value (an
+  // assignment, the command line, the saved state of a maintenance run).
+  engine.logs.SetEnabled(!LoggingOff(variables));
+  ThreadSetup setup{variables, engine, session.script.get(), DataFolder(session), session.silent};
+  auto native = std::make_shared<TNativeThread>(setup, std::wstring(command), std::move(record), index, engine.bitness);
+  WorkerThread worker;
+  try {
+    worker.Start([native](std::stop_token stop) { native->Execute(std::move(stop)); });
+  } catch (const std::exception&) {
     engine.result = kNativeException;
     engine.errorText = L"Cannot start the native engine worker";
-  } else {
-    WaitForWorker(thread.get(), *worker, variables, session.silent);
   }
-
-  bool ok = true;
-  if (IsTrueFlag(variables.Get(L"QIVA_IsCancelled"))) {
-    if (!VariableIsTrue(variables, L"ABORTEDONERROR") && !rollback && !session.silent)
-      session.ShowError(L"Setup cancelled");
-    if (IsTrueFlag(variables.Get(L"ABORTONERROR")))
-      ok = false;
-    else
-      variables.Set(L"ABORTEDONERROR", L"TRUE", L"Cancel at Native Engine Time");
-  }
-  if (clearedCancel) variables.Set(L"QIVA_IsCancelled", L"TRUE", kSpoolerSource);
-  return ok;
+  // The worker is never abandoned: a rollback may follow, and it must not run
+  // beside a worker that still changes the machine.
+  WaitOptions options;
+  options.silent = session.silent;
+  options.primeWatchdog = true;
+  options.windDown = true;
+  WaitForWorker(worker, variables, options);
+  const CheckpointOutcome outcome =
+      CancellationCheckpoint(session, variables, checkpoint::kNativeEngine, /*announce=*/!rollback);
+  if (clearedCancel) variables.Set(kVarIsCancelled, L"TRUE", kSpoolerSource);
+  return outcome != CheckpointOutcome::kAbort;
 }
 
 void InstallStatement(StatementContext& c) {
   if (!VariableIsTrue(c.variables, L"NATIVE_ENGINE")) return;  // the Windows Installer mode has no record
+  Attach(c.session);
   const std::wstring name = c.Name();
   const std::wstring header = IsFileBearing(name) ? HeaderOf(c.session.script->headers, c.row) : L"";
   std::wstring record = BuildRecord(name, SourceOf(c, header));
   const bool delay = VariableIsTrue(c.variables, L"DELAYUNTIL_APPLYCHANGES");
+  if (!delay && !header.empty()) {
+    const std::optional<std::wstring> found = AcquireSources(c.session, c.variables, DataFolder(c.session), header);
+    if (!found) {
+      c.variables.Set(L"LASTERROR", kSourcesNotFound, kSourceAcquisitionSource);
+      if (VariableIsTrue(c.variables, L"ABORTONERROR")) throw Error(std::wstring(kSourcesNotFound));
+      return;
+    }
+    if (*found != c.session.paths.dataFolder) Engine().dataFolder = *found;
+  }
   if (QueueOrRun(c.session, c.variables, name, std::move(record), c.row, delay)) return;
-  if (RollbackEnabled(c.variables)) QueueOrRun(c.session, c.variables, L"ROLLBACK", L"", c.row, false);
-  c.endRun = true;
+  AbortRun(c);  // rolls back when the native rollback is enabled
+}
+
+void ApplyPatchStatement(StatementContext& c) {
+  // Patches are a Windows Installer matter; the native engine has none to apply.
+  if (!VariableIsTrue(c.variables, L"NATIVE_ENGINE")) return;
+  const std::wstring resultName = ReadVariableName(c.Parameter(1));
+  if (!resultName.empty()) c.SetResult(resultName, L"ERROR");
 }
 
 namespace {
@@ -184,7 +197,7 @@ void ApplyChangesStatement(StatementContext& c) {
   if (outcome == 2) c.variables.Set(L"REBOOTCOMPUTER", L"TRUE", c.Source());
   if (!error.empty()) c.variables.Set(L"LASTERROR", error, c.Source());
   if (ok && uninstall && outcome >= kNativeSuccess) {
-    RemoveUninstalledLogs(c.variables);
+    if (!LoggingOff(c.variables)) RemoveUninstalledLogs(c.variables);
     RemoveRegistration(c.session, c.variables);
     for (size_t i = 0; i < policies.size(); ++i)
       c.variables.Set(kPolicyVariables[i], policies[i], L"Native Foreign Log Processor");

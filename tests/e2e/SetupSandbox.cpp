@@ -40,8 +40,15 @@ Script MakeScript(const std::vector<Stmt>& statements, const std::wstring& title
     parameters.insert(parameters.end(), st.parameters.begin(), st.parameters.end());
   }
   s.parameters = ParameterTable(std::move(parameters));
-  s.productCode = L"{11111111-2222-3333-4444-555555555555}";
-  s.revisionCode = L"{66666666-7777-8888-9999-AAAAAAAAAAAA}";
+  // A product of its own for every script: one test's installation must not
+  // make another test's run a maintenance run of it.
+  static std::atomic<unsigned> scripts{0};
+  wchar_t code[64];
+  const unsigned long long id = (static_cast<unsigned long long>(GetCurrentProcessId()) << 16) + ++scripts;
+  swprintf(code, 64, L"{11111111-2222-3333-4444-%012llX}", id);
+  s.productCode = code;
+  swprintf(code, 64, L"{66666666-7777-8888-9999-%012llX}", id);
+  s.revisionCode = code;
   s.title = title;
   s.publisher.displayVersion = L"1.0.0";
   s.languagePrompt = L"FALSE";

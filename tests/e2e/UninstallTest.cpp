@@ -32,6 +32,11 @@ struct Product {
   std::wstring regKey;
   std::wstring target = sandbox.Root() + L"Program\\";
   std::wstring out = sandbox.Root() + L"out.txt";
+  // What the two branches write to `out`, and the run's ABORTONERROR.
+  std::wstring installReport = L"install $RESULT$";
+  std::wstring uninstallReport = L"uninstall $RESULT$ $MAINTENANCE$ $NEWINSTANCE$";
+  std::wstring abortOnError = L"TRUE";
+  std::wstring filesHeader;  // the header of the installation's "Install Files", set by Build
 
   explicit Product(int n) {
     wchar_t text[64];
@@ -63,10 +68,11 @@ struct Product {
     std::vector<Stmt> statements = {
         {L"Set Variable", {L"NATIVE_ENGINE", L"TRUE"}},
         {L"Set Variable", {L"NATIVE_ERROR", L"ABORT"}},
+        {L"Set Variable", {L"ABORTONERROR", abortOnError}},
         {L"Set 64 Bit Mode", {L"FALSE", L"FALSE", L"TRUE"}},
         {L"If", {L"REMOVE", L"4", L"TRUE", L"FALSE"}},
         {L"Apply Changes", {L"", L"RESULT", L"FALSE", L"TRUE"}},
-        {L"Write to Text File", {out, L"uninstall $RESULT$ $MAINTENANCE$ $NEWINSTANCE$", L"FALSE"}},
+        {L"Write to Text File", {out, uninstallReport, L"FALSE"}},
         {L"Else", {}},
     };
     const size_t filesRow = statements.size() + 1;
@@ -75,12 +81,13 @@ struct Product {
       statements.push_back({L"Install Files", {L"missing", L"TRUE", target, L"FALSE", L"FALSE", L"FALSE", L"TRUE", L"",
                                                L"FALSE", L"FALSE", L"FALSE", L"FALSE"}});
     statements.push_back({L"Apply Changes", {L"", L"RESULT", L"TRUE", L"FALSE"}});
-    statements.push_back({L"Write to Text File", {out, L"install $RESULT$", L"FALSE"}});
+    statements.push_back({L"Write to Text File", {out, installReport, L"FALSE"}});
     statements.push_back({L"End", {}});
     Script script = MakeScript(statements, title);
     script.productCode = code;
     script.revisionCode = revision;
     const std::wstring header = L"F" + std::to_wstring(filesRow);
+    filesHeader = header;
     script.headers = {std::to_wstring(filesRow), header};
     script.fileTable = {header, L"NEWHEADER", header + L"\\readme.txt", L"", header + L"\\bin\\tool.dll", L"bin"};
     if (breakInstall) {
@@ -176,6 +183,101 @@ TEST(Lifecycle, RollbackAfterAFailureAtEveryChangeLeavesTheMachineAsItWas) {
   }
   EXPECT_GE(failures, 4) << "every change of the installation was made to fail once";
   EXPECT_EQ(ReadWholeFile(p.target + L"readme.txt"), "read me") << "the installation finally got through";
+}
+
+// The instance folder the product's cache registration names.
+std::wstring InstanceFolder(const Product& p) {
+  return ReadString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code, nullptr);
+}
+
+struct BrokenLogCase {
+  const char* row;
+  size_t log;              // 1 data, 2 weight
+  std::string content;     // the log's new content
+  const wchar_t* message;  // LASTERROR after the uninstall
+};
+
+// An uninstall whose logs cannot be read stops before it changes anything:
+// "Apply Changes" reports ERROR with the reason in LASTERROR, and the product
+// stays installed and registered.
+TEST(Lifecycle, AnUninstallOverBrokenLogsReportsErrorAndKeepsTheProduct) {
+  const BrokenLogCase cases[] = {
+      {"a weight that is not a number", 2, "1024\r\nmany\r\n512\r\n", L"The native log weight \"many\" is not a number"},
+      {"a data line missing", 1, "x\r\n", L"ends before entry 2"},
+  };
+  static const wchar_t* const kSuffixes[] = {L".native.elements.log", L".native.data.log", L".native.weight.log"};
+  int n = 10;
+  for (const BrokenLogCase& c : cases) {
+    SCOPED_TRACE(c.row);
+    Product p(n++);
+    p.uninstallReport = L"uninstall $RESULT$|$LASTERROR$";
+    const std::wstring exe = p.Build();
+    ASSERT_EQ(p.sandbox.Run(exe, L"/s", 60000).exitCode, 0u);
+    const std::wstring instance = InstanceFolder(p);
+    ASSERT_FALSE(instance.empty());
+    ASSERT_GE(ReadUtf8Lines(instance + L"product" + kSuffixes[0]).size(), 2u) << "the broken line is not the last";
+    WriteWholeFile(instance + L"product" + kSuffixes[c.log], c.content);
+
+    ASSERT_FALSE(p.sandbox.Run(instance + L"product.exe", L"/s REMOVE=TRUE MODIFY=FALSE", 60000).timedOut);
+    const auto lines = ReadUtf8Lines(p.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[1].starts_with(L"uninstall ERROR|")) << WideToUtf8(lines[1]);
+    EXPECT_NE(lines[1].find(c.message), std::wstring::npos) << WideToUtf8(lines[1]);
+    EXPECT_EQ(ReadWholeFile(p.target + L"readme.txt"), "read me") << "nothing was undone";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, p.regKey + L"\\Settings"));
+    EXPECT_FALSE(InstanceFolder(p).empty()) << "still registered for maintenance";
+    EXPECT_TRUE(FileExists(instance + L"product" + kSuffixes[0])) << "the logs stay for another try";
+  }
+}
+
+struct SourceCase {
+  const char* row;
+  const wchar_t* abortOnError;
+  bool dataBesideCache;
+  std::vector<std::wstring> report;  // after the maintenance run
+  bool reinstalled;
+};
+
+// A maintenance run started from the engine cache has no installation data
+// beside it. An immediate "Install Files" then needs the original sources;
+// a silent run cannot ask for them, so the statement fails with the
+// sources message (and with ABORTONERROR the run ends there). With the data
+// beside the cached setup the files are installed again.
+TEST(Lifecycle, AMaintenanceRunNeedsTheOriginalSources) {
+  const std::wstring kMissing = L"Original setup sources required to complete operation, sources not found";
+  const SourceCase cases[] = {
+      {"sources missing, the run goes on", L"FALSE", false, {L"install COMPLETE|", L"install COMPLETE|" + kMissing},
+       false},
+      {"sources missing, the run ends", L"TRUE", false, {L"install COMPLETE|"}, false},
+      {"data beside the cached setup", L"TRUE", true, {L"install COMPLETE|", L"install COMPLETE|"}, true},
+  };
+  int n = 20;
+  for (const SourceCase& c : cases) {
+    SCOPED_TRACE(c.row);
+    Product p(n++);
+    p.installReport = L"install $RESULT$|$LASTERROR$";
+    p.abortOnError = c.abortOnError;
+    const std::wstring exe = p.Build();
+    ASSERT_EQ(p.sandbox.Run(exe, L"/s", 60000).exitCode, 0u);
+    const std::wstring instance = InstanceFolder(p);
+    ASSERT_FALSE(instance.empty());
+    ASSERT_FALSE(FolderExists(instance + L"data")) << "the cache holds no installation data";
+    if (c.dataBesideCache) {
+      // The builder's data folder, copied beside the cached setup.
+      for (const wchar_t* file : {L"readme.txt", L"bin\\tool.dll"}) {
+        const std::wstring relative = L"data\\" + p.filesHeader + L"\\" + file;
+        CreateFolders(FolderOf(instance + relative));
+        ASSERT_TRUE(CopyFileW((p.sandbox.Root() + L"product\\" + relative).c_str(), (instance + relative).c_str(), FALSE));
+      }
+    }
+    DeleteFileW((p.target + L"readme.txt").c_str());
+
+    const RunResult run = p.sandbox.Run(instance + L"product.exe", L"/s", 60000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(ReadUtf8Lines(p.out), c.report);
+    EXPECT_EQ(FileExists(p.target + L"readme.txt"), c.reinstalled);
+    if (c.dataBesideCache) RemoveTree(instance + L"data\\");
+  }
 }
 
 }  // namespace

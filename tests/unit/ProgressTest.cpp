@@ -136,15 +136,18 @@ TEST(Progress, CancelAsksTheWorkerToStopOnce) {
 struct WatchdogCase {
   const char* name;
   bool keepsPublishing;
+  bool windDown;  // the wait gives the worker all the time it needs
   WaitOutcome expected;
 };
 
-// Both workers ignore the stop request. The one that still publishes is left
-// to end by itself; the silent one is abandoned, and the store stays usable.
+// All workers ignore the stop request. The one that still publishes is left
+// to end by itself; the silent one is abandoned, and the store stays usable;
+// a wait that lets its worker wind down never abandons it.
 TEST(Progress, WatchdogAbandonsOnlyAWorkerThatStoppedPublishing) {
   const WatchdogCase cases[] = {
-      {"keeps publishing", true, WaitOutcome::kFinished},
-      {"stopped publishing", false, WaitOutcome::kAbandoned},
+      {"keeps publishing", true, false, WaitOutcome::kFinished},
+      {"stopped publishing", false, false, WaitOutcome::kAbandoned},
+      {"stopped publishing, winding down", false, true, WaitOutcome::kFinished},
   };
   for (const auto& c : cases) {
     auto v = std::make_shared<Variables>();
@@ -153,6 +156,7 @@ TEST(Progress, WatchdogAbandonsOnlyAWorkerThatStoppedPublishing) {
     auto release = std::make_shared<std::atomic<bool>>(false);
     WaitOptions options;
     options.watchdogInterval = 300;
+    options.windDown = c.windDown;
     WorkerThread worker;
     const bool publish = c.keepsPublishing;
     worker.Start([v, release, publish](std::stop_token) {
@@ -163,6 +167,7 @@ TEST(Progress, WatchdogAbandonsOnlyAWorkerThatStoppedPublishing) {
       }
     });
     EXPECT_EQ(WaitForWorker(worker, *v, options), c.expected) << c.name;
+    EXPECT_TRUE(worker.StopRequested()) << c.name << ": the cancel reaches the worker";
     if (c.expected == WaitOutcome::kAbandoned) {
       EXPECT_TRUE(worker.Finished()) << c.name << ": the completion flag is set";
       EXPECT_EQ(AbandonedWorkersRunning(), 1) << c.name;
