@@ -103,6 +103,9 @@ std::pair<DWORD, DWORD> VersionNumbers(const std::wstring& version) {
 }
 
 std::wstring lastAcceptedOverride;
+// Set when the run removed the product's registration: its engine cache is on
+// its way out, and nothing is saved into it any more.
+bool uninstalledThisRun = false;
 
 // The instance folder depends on the scope, the override, the codes and the
 // registration; it is computed again only when one of them may have changed.
@@ -298,6 +301,7 @@ void RefreshCacheVariables(Session& session, Variables& variables) {
 
 std::wstring CacheSetupForMaintenance(const Session& session, Variables& variables, const ComponentList& components) {
   instanceMemo.valid = false;
+  uninstalledThisRun = false;
   const bool perMachine = IsTrueFlag(variables.Get(L"ALLUSERS"));
   const std::wstring instance = InstanceFolder(session, variables, perMachine);
   const std::wstring base = session.paths.baseName;
@@ -353,6 +357,7 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
 void RemoveRegistration(const Session& session, const Variables& variables) {
   (void)session;
   instanceMemo.valid = false;
+  uninstalledThisRun = true;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     RegDeleteTreeW(root, (kUninstallKey + variables.Get(L"TITLE")).c_str());
     RegDeleteKeyW(root, (kUninstallKey + variables.Get(L"TITLE")).c_str());
@@ -364,7 +369,7 @@ void RemoveRegistration(const Session& session, const Variables& variables) {
 void PostRunCacheWork(const Session& session, const Variables& variables, const ComponentList& components) {
   const bool perMachine = IsTrueFlag(variables.Get(L"ALLUSERS"));
   const std::wstring instance = InstanceFolder(session, variables, perMachine);
-  if (!Remembered().Names().empty()) {
+  if (!Remembered().Names().empty() && !uninstalledThisRun) {
     const std::wstring path = instance + session.paths.baseName + L".dat";
     SavedState state = CaptureState(session, variables, components, true);
     // An existing saved state is updated in place: its component choice and

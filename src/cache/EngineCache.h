@@ -70,7 +70,8 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
 void RemoveRegistration(const Session& session, const Variables& variables);
 
 // At the normal end of a run: hidden instance folder, remembered values saved
-// (an existing saved state keeps everything up to its data-folder line).
+// (an existing saved state keeps everything up to its data-folder line;
+// nothing is saved after the run removed the product's registration).
 void PostRunCacheWork(const Session& session, const Variables& variables, const ComponentList& components);
 
 // One running instance per revision code when the script asks for it

@@ -97,7 +97,7 @@ TEST(Components, TheMaintenanceRunStartsFromTheInstalledChoice) {
   ComponentProduct p(1);
   const std::wstring report =
       L"$MODE$ maintenance=$MAINTENANCE$ new=$NEWINSTANCE$ core=$CORE$ docs=$DOCS$ extras=$EXTRAS$ "
-      L"predefined=$PREDEF$ need=$NEED$";
+      L"predefined=$PREDEF$ need=$NEED$ flavour=$FLAVOUR$";
   const std::vector<Stmt> statements = {
       {L"Set Variable", {L"NATIVE_ENGINE", L"TRUE"}},
       {L"Define Component", {L"Core", L"TRUE", L"Core files"}},
@@ -131,6 +131,10 @@ TEST(Components, TheMaintenanceRunStartsFromTheInstalledChoice) {
       {L"Else", {}},
       {L"Create Folder", {p.target}},
       {L"Apply Changes", {L"", L"RESULT", L"TRUE", L"FALSE"}},
+      // Saved at the end of the run into the existing saved state, whose
+      // choice stays the one the changes were applied with.
+      {L"Set Variable", {L"FLAVOUR$QIVA$QIVA$TRUE", L"mint"}},
+      {L"Set Component State", {L"Extras", L"FALSE"}},
       {L"End", {}},
       {L"Write to Text File", {p.out, L"$MODE$ $RESULT$", L"FALSE"}},
   };
@@ -139,7 +143,7 @@ TEST(Components, TheMaintenanceRunStartsFromTheInstalledChoice) {
   ASSERT_EQ(p.sandbox.Run(exe, L"/s", 60000).exitCode, 0u);
   ASSERT_EQ(ReadUtf8Lines(p.out),
             (std::vector<std::wstring>{L"install maintenance=FALSE new=FALSE core=TRUE docs=FALSE extras=TRUE "
-                                       L"predefined=TRUE need=1400",
+                                       L"predefined=TRUE need=1400 flavour=$FLAVOUR$",
                                        L"install COMPLETE"}));
 
   // The choice is in the saved state of the engine cache.
@@ -155,6 +159,7 @@ TEST(Components, TheMaintenanceRunStartsFromTheInstalledChoice) {
                              {L"QIVA-PREDEF-COMPONENT", L"0", L"Core", L"1000", L"Docs", L"2500", L"Docs\\Samples", L"0",
                               L"Extras", L"400"},
                          }));
+  EXPECT_EQ(PairValue(state, L"FLAVOUR"), L"mint");
 
   // The registered uninstall command: a maintenance run that sees the choice.
   const std::wstring command = ReadString(
@@ -164,9 +169,12 @@ TEST(Components, TheMaintenanceRunStartsFromTheInstalledChoice) {
   ASSERT_EQ(p.sandbox.Run(instance + L"product.exe", L"/s REMOVE=TRUE MODIFY=FALSE", 60000).exitCode, 0u);
   EXPECT_EQ(ReadUtf8Lines(p.out),
             (std::vector<std::wstring>{L"maintenance maintenance=TRUE new=FALSE core=TRUE docs=FALSE extras=TRUE "
-                                       L"predefined=TRUE need=0",
+                                       L"predefined=TRUE need=0 flavour=mint",
                                        L"adding docs needs 2500", L"maintenance COMPLETE"}));
   EXPECT_FALSE(FolderExists(p.target)) << "the maintenance run removed the product";
+  // The cache folder goes at the next restart (its setup was running); a saved
+  // state written into it now would keep it there for good.
+  EXPECT_FALSE(FileExists(instance + L"product.dat")) << "the remembered value is not saved after the uninstallation";
 }
 
 TEST(Components, FeatureSelectionsSavedToAFileComeBackFromIt) {
