@@ -1,5 +1,7 @@
 #include "cache/EngineCache.h"
 
+#include "cache/SavedState.h"
+
 #include "commands/TextFiles.h"
 #include "commands/VariableSeams.h"
 #include "common/Error.h"
@@ -10,6 +12,8 @@
 
 #include <msi.h>
 #include <shlobj.h>
+
+#include <optional>
 
 namespace qv {
 
@@ -78,24 +82,6 @@ void WriteLines(const std::wstring& path, const std::vector<std::wstring>& lines
   WriteWholeFile(path, "\xEF\xBB\xBF" + WideToUtf8(text));
 }
 
-// A remembered value is one line of the saved state: line breaks travel as "$NEWLINE$".
-std::wstring EncodeLine(std::wstring_view value) {
-  std::wstring result;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == L'\r' && i + 1 < value.size() && value[i + 1] == L'\n') {
-      result += L"$NEWLINE$";
-      ++i;
-    } else if (value[i] == L'\r' || value[i] == L'\n') {
-      result += L"$NEWLINE$";
-    } else {
-      result += value[i];
-    }
-  }
-  return result;
-}
-
-std::wstring DecodeLine(std::wstring_view line) { return ReplaceAllNoCase(line, L"$NEWLINE$", L"\r\n"); }
-
 void SetDword(HKEY key, const wchar_t* name, DWORD value) {
   RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
@@ -117,6 +103,9 @@ std::pair<DWORD, DWORD> VersionNumbers(const std::wstring& version) {
 }
 
 std::wstring lastAcceptedOverride;
+// Set when the run removed the product's registration: its engine cache is on
+// its way out, and nothing is saved into it any more.
+bool uninstalledThisRun = false;
 
 // The instance folder depends on the scope, the override, the codes and the
 // registration; it is computed again only when one of them may have changed.
@@ -175,59 +164,66 @@ bool IsValidEngineCache(const std::wstring& folder) {
   return false;
 }
 
-void SaveState(const std::wstring& path, const Session& session, const Variables& variables) {
-  std::vector<std::wstring> lines;
-  // Components: names, states, deleted, hidden, fixed, sizes (kept by the components subsystem).
-  for (int list = 0; list < 6; ++list) lines.emplace_back(L"$");
-  lines.push_back(EncodeLine(variables.Get(L"TARGETDIR")));
-  lines.push_back(EncodeLine(variables.Get(L"ALLUSERS")));
-  lines.push_back(EncodeLine(variables.Get(L"STARTMENU")));
-  lines.push_back(FileExists(session.paths.exeFolder + L"instance.dat") ? L"" : session.paths.dataFolder);
-  for (const auto& name : Remembered().Names()) {
-    lines.push_back(name);
-    lines.push_back(EncodeLine(variables.Get(name)));
-  }
-  lines.push_back(L"QIVA64WOW");
-  lines.push_back(std::wstring(native::BitnessText(native::Engine().bitness)));
-  lines.push_back(L"OVERRIDECACHE");
-  lines.push_back(EncodeLine(variables.Get(L"OVERRIDECACHE")));
-  lines.push_back(L"NATIVE_ENGINE");
-  lines.push_back(EncodeLine(variables.Get(L"NATIVE_ENGINE")));
+namespace {
+
+SavedState CaptureState(const Session& session, const Variables& variables, const ComponentList& components,
+                        bool withDataFolder) {
+  SavedState state;
+  state.components = components.Lists();
+  state.hasSettings = true;
+  state.targetDir = variables.Get(L"TARGETDIR");
+  state.allUsers = variables.Get(L"ALLUSERS");
+  state.startMenu = variables.Get(L"STARTMENU");
+  if (withDataFolder && !FileExists(session.paths.exeFolder + L"instance.dat")) state.dataFolder = session.paths.dataFolder;
+  for (const auto& name : Remembered().Names()) state.remembered.emplace_back(name, variables.Get(name));
+  state.bitness = std::wstring(native::BitnessText(native::Engine().bitness));
+  state.overrideCache = variables.Get(L"OVERRIDECACHE");
+  state.nativeEngine = variables.Get(L"NATIVE_ENGINE");
+  return state;
+}
+
+void WriteState(const std::wstring& path, const SavedState& state) {
   CreateFolders(FolderOf(path));
-  WriteLines(path, lines);
+  WriteWholeFile(path, FormatSavedState(state));
 }
 
-void LoadState(const std::wstring& path, Variables& variables) {
-  std::vector<std::wstring> lines;
+std::optional<SavedState> ReadState(const std::wstring& path) {
+  if (!FileExists(path)) return std::nullopt;
   try {
-    lines = SplitUtf8Lines(ReadWholeFile(path));
+    return ParseSavedState(ReadWholeFile(path));
   } catch (const Error&) {
-    return;
-  }
-  size_t i = 0;
-  for (int list = 0; list < 6 && i < lines.size(); ++list)
-    while (i < lines.size() && lines[i++] != L"$") {
-    }
-  const auto next = [&]() { return i < lines.size() ? lines[i++] : std::wstring(); };
-  if (i + 4 > lines.size()) return;
-  variables.Set(L"TARGETDIR", DecodeLine(next()), kSourceLoadComponents);
-  variables.Set(L"ALLUSERS", DecodeLine(next()), kSourceLoadComponents);
-  variables.Set(L"STARTMENU", DecodeLine(next()), kSourceLoadComponents);
-  next();  // the data folder of the installing run
-  while (i + 1 < lines.size()) {
-    const std::wstring name = next();
-    const std::wstring value = DecodeLine(next());
-    if (name == L"QIVA64WOW") {
-      native::Engine().bitness = native::ParseBitness(value);
-      continue;
-    }
-    if (name.empty()) continue;
-    variables.Set(name, value, kSourceLoadComponents);
-    if (name != L"OVERRIDECACHE" && name != L"NATIVE_ENGINE") Remembered().Add(name);
+    return std::nullopt;
   }
 }
 
-void Bootstrap(Session& session, Variables& variables) {
+}  // namespace
+
+void SaveState(const std::wstring& path, const Session& session, const Variables& variables,
+               const ComponentList& components, bool withDataFolder) {
+  WriteState(path, CaptureState(session, variables, components, withDataFolder));
+}
+
+bool LoadState(const std::wstring& path, Variables& variables, ComponentList& components, ComponentLoad how) {
+  std::optional<SavedState> state = ReadState(path);
+  if (!state) return false;
+  if (how == ComponentLoad::kRestore) components.Restore(state->components);
+  if (how == ComponentLoad::kApplyChoice) components.ApplySavedChoice(state->components);
+  if (!state->hasSettings) return true;
+  variables.Set(L"TARGETDIR", state->targetDir, kSourceLoadComponents);
+  variables.Set(L"ALLUSERS", state->allUsers, kSourceLoadComponents);
+  variables.Set(L"STARTMENU", state->startMenu, kSourceLoadComponents);
+  // The data folder of the installing run is not taken over.
+  for (const auto& [name, value] : state->remembered) {
+    variables.Set(name, value, kSourceLoadComponents);
+    Remembered().Add(name);
+  }
+  if (state->bitness) native::Engine().bitness = native::ParseBitness(*state->bitness);
+  if (state->overrideCache) variables.Set(L"OVERRIDECACHE", *state->overrideCache, kSourceLoadComponents);
+  if (state->nativeEngine) variables.Set(L"NATIVE_ENGINE", *state->nativeEngine, kSourceLoadComponents);
+  return true;
+}
+
+void Bootstrap(Session& session, Variables& variables, ComponentList& components) {
   const Identity identity = ReadIdentity(session);
   variables.Set(L"PRODUCTCODE", identity.productCode, kSourceBootstrap);
   variables.Set(L"REVISIONCODE", identity.revisionCode, kSourceBootstrap);
@@ -254,12 +250,17 @@ void Bootstrap(Session& session, Variables& variables) {
 
   const std::wstring instance = variables.Get(L"ENGINECACHE");
   const std::wstring savedState = instance + session.paths.baseName + L".dat";
-  if (!maintenance) {
+  if (maintenance) {
+    // The earlier run's choice, and what it installed, are where this run starts from.
+    LoadState(savedState, variables, components, ComponentLoad::kRestore);
+    components.TakeInstalledBaseline();
+  } else {
+    components.Define(kPredefinedComponent, L"", true);
     variables.Set(L"TARGETDIR", defaultTarget, kSourceBootstrap);
     variables.Set(L"STARTMENU", identity.title, kSourceBootstrap);
     variables.Set(L"ALLUSERS", administrator ? L"TRUE" : L"FALSE", kSourceBootstrap);
+    LoadState(savedState, variables, components, ComponentLoad::kIgnore);  // for its remembered values
   }
-  if (FileExists(savedState)) LoadState(savedState, variables);
 
   // The logs of this product in the registered folder of this revision.
   std::wstring oldLog;
@@ -298,8 +299,9 @@ void RefreshCacheVariables(Session& session, Variables& variables) {
   variables.Set(L"UNINSTALLLINK", instance + FileNameOf(session.paths.exePath), L"Initialization");
 }
 
-std::wstring CacheSetupForMaintenance(const Session& session, Variables& variables) {
+std::wstring CacheSetupForMaintenance(const Session& session, Variables& variables, const ComponentList& components) {
   instanceMemo.valid = false;
+  uninstalledThisRun = false;
   const bool perMachine = IsTrueFlag(variables.Get(L"ALLUSERS"));
   const std::wstring instance = InstanceFolder(session, variables, perMachine);
   const std::wstring base = session.paths.baseName;
@@ -319,7 +321,7 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
   const std::wstring productCode = variables.Get(L"PRODUCTCODE");
   const std::wstring title = variables.Get(L"TITLE");
   WriteLines(instance + L"instance.dat", {productCode, variables.Get(L"REVISIONCODE"), session.script->title});
-  SaveState(instance + base + L".dat", session, variables);
+  SaveState(instance + base + L".dat", session, variables, components);
 
   const HKEY root = perMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   const std::wstring exe = instance + base + L".exe";
@@ -355,6 +357,7 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
 void RemoveRegistration(const Session& session, const Variables& variables) {
   (void)session;
   instanceMemo.valid = false;
+  uninstalledThisRun = true;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     RegDeleteTreeW(root, (kUninstallKey + variables.Get(L"TITLE")).c_str());
     RegDeleteKeyW(root, (kUninstallKey + variables.Get(L"TITLE")).c_str());
@@ -363,10 +366,23 @@ void RemoveRegistration(const Session& session, const Variables& variables) {
   }
 }
 
-void PostRunCacheWork(const Session& session, const Variables& variables) {
+void PostRunCacheWork(const Session& session, const Variables& variables, const ComponentList& components) {
   const bool perMachine = IsTrueFlag(variables.Get(L"ALLUSERS"));
   const std::wstring instance = InstanceFolder(session, variables, perMachine);
-  if (!Remembered().Names().empty()) SaveState(instance + session.paths.baseName + L".dat", session, variables);
+  if (!Remembered().Names().empty() && !uninstalledThisRun) {
+    const std::wstring path = instance + session.paths.baseName + L".dat";
+    SavedState state = CaptureState(session, variables, components, true);
+    // An existing saved state is updated in place: its component choice and
+    // settings (saved when the changes were applied) stay as they are.
+    if (const std::optional<SavedState> existing = ReadState(path); existing && existing->hasSettings) {
+      state.components = existing->components;
+      state.targetDir = existing->targetDir;
+      state.allUsers = existing->allUsers;
+      state.startMenu = existing->startMenu;
+      state.dataFolder = existing->dataFolder;
+    }
+    WriteState(path, state);
+  }
   if (FolderExists(instance)) {
     const DWORD attributes = GetFileAttributesW(instance.c_str());
     SetFileAttributesW(instance.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);

@@ -5,6 +5,7 @@
 
 #include "bootstrap/Session.h"
 #include "common/Handles.h"
+#include "components/ComponentList.h"
 #include "interpreter/VariableStore.h"
 
 #include <string>
@@ -34,25 +35,44 @@ bool IsValidEngineCache(const std::wstring& folder);
 // REVISIONCODE, ENGINECACHE, UNINSTALLLINK, DATADIR, NEEDSUPGRADE,
 // MAINTENANCE, TARGETDIR/STARTMENU/ALLUSERS, NATIVE_OLDLOG,
 // RECOMMENDEDUPGRADE, NEWINSTANCE.
-void Bootstrap(Session& session, Variables& variables);
+// In maintenance the saved component choice replaces the component list and
+// sets its installed baseline; otherwise QIVA-PREDEF-COMPONENT is defined.
+void Bootstrap(Session& session, Variables& variables, ComponentList& components);
 
 // Each cycle: ENGINECACHE and UNINSTALLLINK for the scope ALLUSERS selects,
 // and a changed OVERRIDECACHE.
 void RefreshCacheVariables(Session& session, Variables& variables);
 
-// The saved state file (base + ".dat").
-void SaveState(const std::wstring& path, const Session& session, const Variables& variables);
-void LoadState(const std::wstring& path, Variables& variables);
+// The saved state file (base + ".dat", format in cache/SavedState.h). The
+// data-folder line is left empty without `withDataFolder` and in a run from
+// the engine cache itself.
+void SaveState(const std::wstring& path, const Session& session, const Variables& variables,
+               const ComponentList& components, bool withDataFolder = true);
+
+// What a load does with the component lists of the file.
+enum class ComponentLoad {
+  kIgnore,   // the variables only
+  kRestore,  // the file's lists replace the run's (maintenance start-up)
+  kApplyChoice,  // selections of existing components, deleted/hidden/fixed lists ("Load Feature Selections")
+};
+// Loads TARGETDIR, ALLUSERS, STARTMENU, the remembered variables (which join
+// the run's remembered list), the bitness mode, OVERRIDECACHE and
+// NATIVE_ENGINE, all with the source "LoadComponents", and the component
+// lists as `how` says. False, with nothing changed, when the file is missing,
+// unreadable or not a saved state.
+bool LoadState(const std::wstring& path, Variables& variables, ComponentList& components, ComponentLoad how);
 
 // After a successful installation: copies the setup into the instance folder,
 // writes instance.dat and the saved state, and registers the product for
 // maintenance and uninstall. Returns the instance folder.
-std::wstring CacheSetupForMaintenance(const Session& session, Variables& variables);
+std::wstring CacheSetupForMaintenance(const Session& session, Variables& variables, const ComponentList& components);
 // Deletes the uninstall entry and the cache registration under both roots.
 void RemoveRegistration(const Session& session, const Variables& variables);
 
-// At the normal end of a run: hidden instance folder, remembered values saved.
-void PostRunCacheWork(const Session& session, const Variables& variables);
+// At the normal end of a run: hidden instance folder, remembered values saved
+// (an existing saved state keeps everything up to its data-folder line;
+// nothing is saved after the run removed the product's registration).
+void PostRunCacheWork(const Session& session, const Variables& variables, const ComponentList& components);
 
 // One running instance per revision code when the script asks for it
 // (#SINGLEINSTANCE#): a named mutex held until the process ends, so a crashed

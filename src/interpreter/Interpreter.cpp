@@ -49,8 +49,9 @@ struct ControlState {
 // PC - 1, and the normal advance takes row PC next.
 class Runner {
 public:
-  Runner(Session& session, Variables& variables)
-      : session_(session), variables_(variables), script_(*session.script), count_(script_.StatementCount()) {}
+  Runner(Session& session, Variables& variables, RunState& runState)
+      : session_(session), variables_(variables), script_(*session.script), count_(script_.StatementCount()),
+        runState_(runState) {}
 
   void BuildLabelTable();
   // Runs until the end; returns false after a runtime error.
@@ -103,7 +104,7 @@ private:
   Variables& variables_;
   const Script& script_;
   const size_t count_;
-  RunState runState_;
+  RunState& runState_;
   ScriptProgressRefresh progressRefresh_;
 
   size_t pc_ = 0;
@@ -301,7 +302,7 @@ void Runner::Dispatch() {
   const std::wstring& name = NameAt(pc_);
   if (DispatchControl(name)) return;
   // The closing "End" of a wizard loop reaches the dispatch, where it does nothing.
-  StatementContext context{session_, variables_, runState_.textReader, pc_ - 1};
+  StatementContext context{session_, variables_, runState_.textReader, runState_.components, pc_ - 1};
   if (StatementHandler handler = FindStatementHandler(name)) handler(context);
   if (control_.wizardActive && name == L"Display Dialog") {
     if (context.dialogOutcome == L"NEXT") wizardDirection_ = 1;
@@ -341,7 +342,7 @@ bool Runner::DispatchControl(const std::wstring& name) {
 }
 
 StatementContext MakeContext(Session& session, Variables& variables, RunState& state, size_t row) {
-  return StatementContext{session, variables, state.textReader, row};
+  return StatementContext{session, variables, state.textReader, state.components, row};
 }
 
 void Runner::DoIf() {
@@ -527,11 +528,13 @@ RunOutcome RunScript(Session& session) {
   variables.Clear();
   DeclareProgressVariables(variables);
   DeclarePreInitialization(session, variables);
+  RunState state;
+  state.components.Reset(session.script->componentSizes);
   Trace().Write(L"    <BootStrap>");
-  Bootstrap(session, variables);
+  Bootstrap(session, variables, state.components);
   Trace().Write(L"    </BootStrap>");
 
-  Runner runner(session, variables);
+  Runner runner(session, variables, state);
   runner.BuildLabelTable();
   if (EqualsNoCase(CompilerVariable(*session.script, L"SINGLEINSTANCE"), L"TRUE") &&
       !AcquireSingleInstance(variables.Get(L"REVISIONCODE"))) {
@@ -545,12 +548,12 @@ RunOutcome RunScript(Session& session) {
   BindMainThread();
   if (!runner.Run()) {
     ExitScript();
-    PostRunCacheWork(session, variables);
+    PostRunCacheWork(session, variables, state.components);
     return RunOutcome::kReturned;
   }
   Trace().Write(L"    </qiva>");
   ExitScript();
-  PostRunCacheWork(session, variables);
+  PostRunCacheWork(session, variables, state.components);
   return RunOutcome::kEnded;
 }
 

@@ -2,6 +2,7 @@
 
 #include "commands/StringCommands.h"
 #include "commands/TextFiles.h"
+#include "components/ComponentStatements.h"
 #include "common/Text.h"
 #include "dialogs/DisplayDialog.h"
 #include "dialogs/MessageBoxes.h"
@@ -66,6 +67,16 @@ constexpr std::pair<std::wstring_view, StatementHandler> kStatements[] = {
     {L"Register Library", native::RegisterLibraryStatement},
     {L"Read from Text File", ReadFromTextFile},
     {L"Write to Text File", WriteToTextFile},
+    {L"Define Component", DefineComponentStatement},
+    {L"Delete Component", DeleteComponentStatement},
+    {L"Set Component Visibility", SetComponentVisibilityStatement},
+    {L"Set Component Choice", SetComponentChoiceStatement},
+    {L"Set Component State", SetComponentStateStatement},
+    {L"Set Component Space", SetComponentSpaceStatement},
+    {L"Get Component State", GetComponentStateStatement},
+    {L"Get Component Space", GetComponentSpaceStatement},
+    {L"Save Feature Selections", SaveFeatureSelectionsStatement},
+    {L"Load Feature Selections", LoadFeatureSelectionsStatement},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "bootstrap/Session.h"
 #include "commands/TextFiles.h"
+#include "components/ComponentList.h"
 #include "interpreter/VariableStore.h"
 
 #include <string>
@@ -14,13 +15,16 @@ namespace qv {
 // State the statements share across the run, owned by the interpreter.
 struct RunState {
   TextFileReader textReader;
+  ComponentList components;
 };
 
-// What a handler sees of the run: the script, the current row, the store.
+// What a handler sees of the run: the script, the current row, the store
+// and the run's shared state.
 struct StatementContext {
   Session& session;
   Variables& variables;
   TextFileReader& textReader;
+  ComponentList& components;
   size_t row;           // zero-based row of the statement
   bool endRun = false;  // set by statements that end the run
   std::wstring dialogOutcome;  // "NEXT", "BACK", "CANCEL", ... of "Display Dialog"

@@ -206,7 +206,7 @@ void ApplyChangesStatement(StatementContext& c) {
     // The changes are in: the setup is cached for maintenance, their undo
     // entries go to the logs beside it, and rollback no longer applies.
     try {
-      CacheSetupForMaintenance(c.session, c.variables);
+      CacheSetupForMaintenance(c.session, c.variables, c.components);
     } catch (const qv::Error& error) {
       c.variables.Set(L"LASTERROR", error.message(), c.Source());
     }

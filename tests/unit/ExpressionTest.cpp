@@ -29,12 +29,13 @@ protected:
     parameters.insert(parameters.begin(), L"{S1}");
     script->parameters = ParameterTable(std::move(parameters));
     session.script = std::move(script);
-    return StatementContext{session, variables, reader, 0};
+    return StatementContext{session, variables, reader, components, 0};
   }
 
   Variables variables;
   Session session;
   TextFileReader reader;
+  ComponentList components;
 };
 
 // --- Conditions -----------------------------------------------------------

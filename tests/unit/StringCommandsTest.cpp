@@ -45,7 +45,7 @@ protected:
     parameters.insert(parameters.begin(), kIdentifier);
     script->parameters = ParameterTable(std::move(parameters));
     session.script = std::move(script);
-    StatementContext context{session, variables, reader, 0};
+    StatementContext context{session, variables, reader, components, 0};
     handler(context);
   }
 
@@ -62,6 +62,7 @@ protected:
   Session session;
   Variables variables;
   TextFileReader reader;
+  ComponentList components;
 };
 
 // A folder of its own under the temporary folder, removed afterwards.
