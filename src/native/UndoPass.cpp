@@ -207,6 +207,7 @@ constexpr std::pair<std::wstring_view, UndoFn> kUndoActions[] = {
     {L"Delete Registry", DeleteRegistry}, {L"Delete File", DeleteFileEntry},   {L"Delete Folder", DeleteFolder},
     {L"Delete Service", DeleteService},   {L"Delete ODBC Driver", DeleteOdbcDriver}, {L"Remove ODBC DSN", RemoveOdbcDsn},
     {L"Delete Environment", DeleteEnvironment}, {L"Remove INI Entry", RemoveIniEntry},
+    {L"Delete INI File", DeleteIniFile},
 };
 
 std::wstring ObjectOf(const UndoEntry& entry) {
