@@ -77,8 +77,9 @@ struct CleanProduct {
     userVariable = L"QVCLEANUSER" + id;
     machineVariable = L"QVCLEANMACHINE" + id;
     pathVariable = L"QVCLEANPATH" + id;
-    // What was there before: an INI file with a list, a path-like variable.
-    WriteWholeFile(windows + oldIni, "[Plugins]\r\nList=Core\r\n");
+    // What was there before: an INI file with a list and a section that
+    // holds only a comment, a path-like variable.
+    WriteWholeFile(windows + oldIni, "[Plugins]\r\nList=Core\r\n[Notes]\r\n; kept by hand\r\n");
     SetVariable(HKEY_CURRENT_USER, L"Environment", pathVariable, L"C:\\Before");
   }
   ~CleanProduct() {
@@ -151,6 +152,7 @@ struct CleanProduct {
         {L"Edit INI File", {windows, newIni, L"0", L"Settings", L"Mode", L"full"}},
         {L"Edit INI File", {windows, oldIni, L"0", L"Quorvane", L"Path", target}},
         {L"Edit INI File", {windows, oldIni, L"3", L"Plugins", L"List", L"Clean"}},
+        {L"Edit INI File", {windows, oldIni, L"0", L"Notes", L"Added", L"1"}},
         // Set Environment: name, value, operation, position, remove at uninstall, system-wide.
         {L"Set Environment", {userVariable, L"user", L"0", L"2", L"TRUE", L"FALSE"}},
         {L"Set Environment", {machineVariable, L"machine", L"0", L"2", L"TRUE", L"TRUE"}},

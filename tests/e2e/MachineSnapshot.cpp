@@ -12,8 +12,8 @@ namespace qv::test {
 
 namespace {
 
-// Registry keys left out wherever they appear below a recorded root (a
-// name relative to that root, case ignored), each with its reason.
+// Registry keys left out, named as the picture reads them (in both views,
+// case ignored), each with its reason.
 struct Exclusion {
   const wchar_t* path;
   const char* reason;
@@ -22,13 +22,11 @@ constexpr Exclusion kExcludedKeys[] = {
     {L"HKLM\\SOFTWARE\\Classes", "it is HKEY_CLASSES_ROOT, recorded as such"},
     {L"HKCU\\Software\\Wine\\MenuFiles",
      "Wine's menu builder mirrors each start-menu shortcut into the host's desktop menus and notes the host files here"},
-    {L"HKCR\\Applications", "Wine notes each program it starts from a folder of its own here (\"IsHostApp\")"},
+    {L"HKCR\\Applications",
+     "Wine itself adds \"Applications\\<program>.exe\" with \"IsHostApp\" for a program it starts from a new folder; "
+     "no setup writes there"},
 };
 
-// Folders of drive C: left out, relative to the drive, with their reasons.
-constexpr Exclusion kExcludedFolders[] = {
-    {L"C:\\windows\\temp", "temporary files of Wine's own processes"},
-};
 // Folders of the user's profile left out (below C:\users\<user>\).
 constexpr const char* kHostFolder = "a link to the host's home folder (Wine maps the user's shell folders there)";
 constexpr Exclusion kExcludedProfileFolders[] = {
@@ -98,7 +96,6 @@ public:
     wchar_t profile[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH))
       for (const Exclusion& e : kExcludedProfileFolders) excludedFolders_.push_back(WithTrailingSlash(profile) + e.path);
-    for (const Exclusion& e : kExcludedFolders) excludedFolders_.push_back(e.path);
   }
 
   // `name` is how the key reads in the picture ("HKLM\SOFTWARE"); `view` is

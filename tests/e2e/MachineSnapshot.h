@@ -8,12 +8,14 @@
 //   the two environment keys (HKCU\Environment and the system one).
 // File system: the drive C: tree (names, sizes, attributes).
 //
-// Left out, each for a reason (kExcluded... in MachineSnapshot.cpp lists them
-// where they are applied):
+// Left out, each for a reason (listed where they are applied, in
+// MachineSnapshot.cpp):
 //   - HKLM\SOFTWARE\Classes: it is HKEY_CLASSES_ROOT, recorded as such;
 //   - "Wow6432Node" below a 64-bit view: it is the 32-bit view, recorded as such;
-//   - keys and folders that change by themselves while programs start under
-//     Wine (its own bookkeeping, caches and temporary files);
+//   - what Wine writes by itself while programs run: its menu builder's notes
+//     (HKCU\Software\Wine\MenuFiles) and HKCR\Applications;
+//   - the test programs' temporary folder (the sandboxes live there) and the
+//     profile folders Wine links to the host's home folder;
 //   - whatever a test names as its own (its sandbox folder).
 #pragma once
 
