@@ -130,6 +130,7 @@ TEST(Lifecycle, InstallRegistersAndTheRegisteredUninstallRemovesEverything) {
   for (const wchar_t* file : {L"product.exe", L"product.res", L"zel.lib", L"instance.dat", L"product.dat",
                               L"product.native.elements.log"})
     EXPECT_TRUE(FileExists(instance + file)) << std::string(file, file + wcslen(file));
+  EXPECT_FALSE(FileExists(instance + L"product.lan")) << "no language in force: no saved language file";
 
   // The registered command, run silently, is a maintenance run that removes everything.
   const std::wstring cached = instance + L"product.exe";
