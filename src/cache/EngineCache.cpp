@@ -234,7 +234,7 @@ void Bootstrap(Session& session, Variables& variables, ComponentList& components
       (administrator ? ShellFolder(CSIDL_PROGRAM_FILES) : FolderOf(documents.substr(0, documents.size() - 1))) +
       identity.title + L"\\";
 
-  RefreshCacheVariables(session, variables);
+  RefreshCacheVariables(session, variables, components);
   variables.Set(L"DATADIR", session.script->buildKind == 2 ? variables.Get(L"ENGINECACHE") : session.paths.dataFolder,
                 kSourceBootstrap);
 
@@ -274,18 +274,47 @@ void Bootstrap(Session& session, Variables& variables, ComponentList& components
   variables.Set(L"NEWINSTANCE", newInstance ? L"TRUE" : L"FALSE", L"Initialization");
 }
 
-void RefreshCacheVariables(Session& session, Variables& variables) {
+namespace {
+
+// Creates the missing folders of `folder` one by one, outermost first,
+// appending each one made to `created`. False at the first that cannot be
+// made (a drive that does not exist, a file in the way).
+bool CreateFoldersOneByOne(const std::wstring& folder, std::vector<std::wstring>& created) {
+  std::vector<std::wstring> missing;
+  std::wstring path = folder;
+  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  while (!path.empty() && !FolderExists(path)) {
+    missing.push_back(path);
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash == 0 || path[slash - 1] == L':' || path[slash - 1] == L'\\') break;
+    path.resize(slash);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!CreateDirectoryW(it->c_str(), nullptr)) return false;
+    created.push_back(*it);
+  }
+  return FolderExists(folder);
+}
+
+}  // namespace
+
+void RefreshCacheVariables(Session& session, Variables& variables, ComponentList& components) {
   const std::wstring overridden = variables.Get(L"OVERRIDECACHE");
   if (!overridden.empty() && overridden != lastAcceptedOverride) {
+    // The override is tried by creating its folders; what the test made goes
+    // again, deepest first, whether it worked or not (only empty folders go).
     const std::wstring folder = WithTrailingSlash(overridden);
-    const bool existed = FolderExists(folder);
-    if (CreateFolders(folder)) {
-      lastAcceptedOverride = folder;
+    std::vector<std::wstring> created;
+    const bool creatable = CreateFoldersOneByOne(folder, created);
+    if (creatable) {
       variables.Set(L"OVERRIDECACHE", folder, kSourceOverride);
-      if (!existed) RemoveDirectoryW(folder.c_str());  // only made to test the path; removed when empty
+      lastAcceptedOverride = folder;
+      instanceMemo.valid = false;
+      Bootstrap(session, variables, components);
     } else {
       variables.Set(L"OVERRIDECACHE", L"", L"Failed Cache Override");
     }
+    for (auto it = created.rbegin(); it != created.rend(); ++it) RemoveDirectoryW(it->c_str());
   }
   const bool perMachine = IsTrueFlag(variables.Get(L"ALLUSERS"));
   const std::wstring key = std::wstring(perMachine ? L"M|" : L"U|") + variables.Get(L"OVERRIDECACHE") + L"|" +
@@ -322,6 +351,13 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
   const std::wstring title = variables.Get(L"TITLE");
   WriteLines(instance + L"instance.dat", {productCode, variables.Get(L"REVISIONCODE"), session.script->title});
   SaveState(instance + base + L".dat", session, variables, components);
+  // The saved language: the active language, which is what LANGUAGE holds
+  // (no language is offered at start yet, so only a script sets it).
+  const std::wstring language = variables.Get(L"LANGUAGE");
+  if (!language.empty())
+    WriteLines(instance + base + L".lan", {language});
+  else
+    DeleteFileW((instance + base + L".lan").c_str());
 
   const HKEY root = perMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   const std::wstring exe = instance + base + L".exe";
@@ -354,6 +390,24 @@ std::wstring CacheSetupForMaintenance(const Session& session, Variables& variabl
   return instance;
 }
 
+namespace {
+
+// Deletes a key that holds nothing: no subkey, no value (a default value included).
+bool DeleteKeyWhenEmpty(HKEY root, const std::wstring& path) {
+  {
+    UniqueKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    DWORD subkeys = 0, values = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys || values)
+      return false;
+  }
+  return RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 void RemoveRegistration(const Session& session, const Variables& variables) {
   (void)session;
   instanceMemo.valid = false;
@@ -363,6 +417,11 @@ void RemoveRegistration(const Session& session, const Variables& variables) {
     RegDeleteKeyW(root, (kUninstallKey + variables.Get(L"TITLE")).c_str());
     RegDeleteTreeW(root, (kIdentCacheKey + variables.Get(L"PRODUCTCODE")).c_str());
     RegDeleteKeyW(root, (kIdentCacheKey + variables.Get(L"PRODUCTCODE")).c_str());
+    // The registration's own parent keys go with the last product registered
+    // under them; a key that still holds anything stays, and so do its parents.
+    std::wstring parent = kIdentCacheKey;
+    parent.pop_back();
+    for (int level = 0; level < 3 && DeleteKeyWhenEmpty(root, parent); ++level) parent.resize(parent.find_last_of(L'\\'));
   }
 }
 

@@ -41,7 +41,7 @@ void Bootstrap(Session& session, Variables& variables, ComponentList& components
 
 // Each cycle: ENGINECACHE and UNINSTALLLINK for the scope ALLUSERS selects,
 // and a changed OVERRIDECACHE.
-void RefreshCacheVariables(Session& session, Variables& variables);
+void RefreshCacheVariables(Session& session, Variables& variables, ComponentList& components);
 
 // The saved state file (base + ".dat", format in cache/SavedState.h). The
 // data-folder line is left empty without `withDataFolder` and in a run from

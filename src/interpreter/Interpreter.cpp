@@ -151,7 +151,7 @@ void Runner::Cycle() {
     PumpMessages();
     lastPump_ = GetTickCount();
   }
-  RefreshRunState(session_, variables_);
+  RefreshRunState(session_, variables_, runState_.components);
   if (control_.skipToBranch) BranchSearch(false);
   if (control_.skipToEnd) BranchSearch(true);
   TrackIncludes();

@@ -172,12 +172,12 @@ void ApplyCommandLineVariables(const Session& session, Variables& variables) {
   apply(session.commandLine.strictOverrides, kSourceOverrideStrict);
 }
 
-void RefreshRunState(Session& session, Variables& variables) {
+void RefreshRunState(Session& session, Variables& variables, ComponentList& components) {
   Trace().SetPath(variables.Get(L"LOGGED"));
   session.silent = IsTrueFlag(variables.Get(L"SILENT"));
   session.title = variables.Get(L"TITLE");
   session.captionLogo = EqualsNoCase(variables.Get(L"QIVALOGO"), L"TRUE");
-  RefreshCacheVariables(session, variables);
+  RefreshCacheVariables(session, variables, components);
   // The clock is formatted again only when it has moved on by a second.
   static ULONGLONG lastSecond = 0;
   FILETIME now;

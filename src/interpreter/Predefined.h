@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bootstrap/Session.h"
+#include "components/ComponentList.h"
 #include "interpreter/VariableStore.h"
 
 namespace qv {
@@ -19,6 +20,6 @@ void DeclareSessionVariables(const Session& session, Variables& variables);
 // Command-line variables: the plain list, then the strict list.
 void ApplyCommandLineVariables(const Session& session, Variables& variables);
 // Before every statement: LOGGED, SILENT, TITLE, QIVALOGO, DATE, TIME.
-void RefreshRunState(Session& session, Variables& variables);
+void RefreshRunState(Session& session, Variables& variables, ComponentList& components);
 
 }  // namespace qv

@@ -48,10 +48,11 @@ extern const ActionKind kSetEnvironmentAction;
 extern const ActionKind kCreateShortcutAction;
 extern const ActionKind kCreateFileTypeAction;
 
-// The undo actions defined beside their kinds: "Remove INI Entry" and
-// "Delete Environment".
+// The undo actions defined beside their kinds: "Remove INI Entry", "Delete
+// INI File" and "Delete Environment".
 struct UndoEntry;
 ActionResult RemoveIniEntry(TNativeThread& thread, const UndoEntry& entry);
+ActionResult DeleteIniFile(TNativeThread& thread, const UndoEntry& entry);
 ActionResult DeleteEnvironment(TNativeThread& thread, const UndoEntry& entry);
 
 // `list` without the separator-bounded elements that `recorded` names (the
@@ -62,6 +63,12 @@ ActionResult DeleteEnvironment(TNativeThread& thread, const UndoEntry& entry);
 // is left alone.
 std::optional<std::wstring> RemoveListElements(std::wstring_view list, std::wstring_view recorded, wchar_t separator,
                                                bool fromEnd);
+
+// INI text: whether section `section` (case ignored) is there and holds
+// nothing but blank lines (a comment counts as content); whether the whole
+// text is blank.
+bool IniSectionIsEmpty(std::wstring_view text, std::wstring_view section);
+bool IniTextIsBlank(std::wstring_view text);
 
 // "Delete Files" refuses a folder that is empty or the root of a drive or
 // share.

@@ -61,11 +61,14 @@ ActionResult OpenServiceForAction(TNativeThread& thread, const std::wstring& nam
       name);
 }
 
+bool EnsureFolder(TNativeThread& thread, const std::wstring& folder) {
+  if (FolderExists(MapPath(folder, thread.bitness()))) return true;
+  return thread.RunAction(L"Create Folder", ToCommaText({folder}));
+}
+
 ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, const std::wstring& target,
                              const PlaceOptions& options) {
-  const std::wstring folder = FolderOf(target);
-  if (!FolderExists(folder) && !thread.RunAction(L"Create Folder", ToCommaText({folder})))
-    return ActionResult::kAborted;
+  if (!EnsureFolder(thread, FolderOf(target))) return ActionResult::kAborted;
 
   if (FileExists(target)) {
     const OverwriteAnswer answer = thread.policies().ConfirmOverwrite(source, target);

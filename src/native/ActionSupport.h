@@ -1,7 +1,8 @@
-// Pieces shared by several action kinds: placing one file the way every
-// file-placing kind does it ("Install Service", "Install ODBC Driver",
-// "Copy/Move Local Files"), the files of a statement's block in the file
-// table, and an owner for service manager handles.
+// Pieces shared by several action kinds: the nested "Create Folder" that
+// makes a missing folder, placing one file the way every file-placing kind
+// does it ("Install Service", "Install ODBC Driver", "Copy/Move Local
+// Files"), the files of a statement's block in the file table, and an owner
+// for service manager handles.
 #pragma once
 
 #include "native/ActionKinds.h"
@@ -31,6 +32,12 @@ ActionResult OpenServiceManager(TNativeThread& thread, UniqueService& manager);
 // policy. kDone leaves `service` open with `access`.
 ActionResult OpenServiceForAction(TNativeThread& thread, const std::wstring& name, DWORD access, UniqueService& manager,
                                   UniqueService& service);
+
+// Makes a missing folder through a nested "Create Folder" action (its own
+// undo entry, progress step and log lines), so an undo removes exactly the
+// folders it made. `folder` is read in the thread's bitness mode. False when
+// the nested action was aborted; a folder that exists is left alone.
+bool EnsureFolder(TNativeThread& thread, const std::wstring& folder);
 
 struct PlaceOptions {
   bool move = false;   // a move: the source goes away once the target is in place

@@ -5,6 +5,7 @@
 // "Create File" before it is written, so an undo deletes it. The shell's
 // link object writes the file.
 #include "native/ActionKinds.h"
+#include "native/ActionSupport.h"
 #include "native/Executor.h"
 
 #include "common/Files.h"
@@ -79,9 +80,7 @@ DWORD SaveLink(const Fields& fields, const std::wstring& path) {
 std::wstring ProgressText(const Fields& fields) { return LinkPath(fields); }
 
 ActionResult Perform(TNativeThread& thread, const Fields& fields) {
-  const std::wstring folder = MapPath(Field(fields, 2), thread.bitness());
-  if (!FolderExists(folder) && !thread.RunAction(L"Create Folder", ToCommaText({Field(fields, 2)})))
-    return ActionResult::kAborted;
+  if (!EnsureFolder(thread, Field(fields, 2))) return ActionResult::kAborted;
   const std::wstring path = MapPath(LinkPath(fields), thread.bitness());
   const ComScope com;
   const bool recorded = thread.RecordUndo(L"Create File", {path});

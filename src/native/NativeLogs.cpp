@@ -31,6 +31,7 @@ constexpr UndoRow kUndoRows[] = {
     {L"Install ODBC Driver", L"Delete ODBC Driver", 10240},
     {L"Set Environment", L"Delete Environment", 1024},
     {L"Edit INI File", L"Remove INI Entry", 10240},
+    {L"Create INI File", L"Delete INI File", 1024},  // recorded before the "Edit INI File" that makes the file
     {L"Create ODBC DSN", L"Remove ODBC DSN", 5120},
     {L"Create Folder", L"Delete Folder", 1024},  // per folder
 };

@@ -288,6 +288,7 @@ constexpr std::pair<std::wstring_view, UndoFn> kUndoActions[] = {
     {L"Delete Environment", DeleteEnvironment}, {L"Remove INI Entry", RemoveIniEntry},
     {L"Unregister File", UnregisterFile}, {L"Unshare File", UnshareFile},
     {L"Unshare Self Registering File", UnshareFile},
+    {L"Delete INI File", DeleteIniFile},
 };
 
 std::wstring ObjectOf(const UndoEntry& entry) {

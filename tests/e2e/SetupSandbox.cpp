@@ -7,6 +7,8 @@
 #include "common/Text.h"
 #include "media/ArchiveModule.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdio>
 
@@ -138,6 +140,24 @@ std::vector<std::wstring> SetupSandbox::SupportFoldersLeft() const {
   do left.emplace_back(data.cFileName);
   while (FindNextFileW(find.get(), &data));
   return left;
+}
+
+int SetupSandbox::SweepInjectedFaults(const std::wstring& exe, const std::function<bool()>& installed,
+                                      const std::function<void()>& checkLeftovers, int limit) {
+  int failures = 0;
+  for (int n = 1; n <= limit; ++n) {
+    SCOPED_TRACE("fault at change " + std::to_string(n));
+    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", std::to_wstring(n).c_str());
+    const RunResult run = Run(exe, L"/s", 60000);
+    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", nullptr);
+    EXPECT_FALSE(run.timedOut);
+    if (run.timedOut) return failures;
+    if (installed()) return failures;
+    ++failures;
+    checkLeftovers();
+  }
+  ADD_FAILURE() << "the installation never got through in " << limit << " runs";
+  return failures;
 }
 
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {

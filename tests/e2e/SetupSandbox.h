@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -54,6 +55,16 @@ public:
 
   // Folders named zel<n> left in the temporary folder.
   std::vector<std::wstring> SupportFoldersLeft() const;
+
+  // The fault sweep of a transactional installation: runs `exe` silently
+  // with its N-th forward change made to fail (QUORVANE_FAULT_AT=N), for
+  // N = 1, 2, ... until `installed` reports that the installation got
+  // through, and after every failed run calls `checkLeftovers`, which must
+  // find the machine exactly as it was (it adds its own test failures).
+  // Returns how many runs failed; gives up (with a test failure) after
+  // `limit` runs.
+  int SweepInjectedFaults(const std::wstring& exe, const std::function<bool()>& installed,
+                          const std::function<void()>& checkLeftovers, int limit = 60);
 
 private:
   std::wstring root_;

@@ -1,6 +1,7 @@
 // The life of an installed product: installed silently, registered for
 // maintenance, then removed by its own registered uninstall command, leaving
 // the machine as it was. A failing installation rolls back the same way.
+#include "MachineSnapshot.h"
 #include "SetupSandbox.h"
 
 #include "common/Files.h"
@@ -53,6 +54,9 @@ struct Product {
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
       RegDeleteTreeW(root, (L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + code).c_str());
       RegDeleteTreeW(root, (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + title).c_str());
+      // The registration's parents go when nothing else is below them.
+      for (const wchar_t* parent : {L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache", L"SOFTWARE\\Velmora\\Quorvane", L"SOFTWARE\\Velmora"})
+        RegDeleteKeyW(root, parent);
     }
   }
 
@@ -133,6 +137,7 @@ TEST(Lifecycle, InstallRegistersAndTheRegisteredUninstallRemovesEverything) {
   for (const wchar_t* file : {L"product.exe", L"product.res", L"zel.lib", L"instance.dat", L"product.dat",
                               L"product.native.elements.log"})
     EXPECT_TRUE(FileExists(instance + file)) << std::string(file, file + wcslen(file));
+  EXPECT_FALSE(FileExists(instance + L"product.lan")) << "no language in force: no saved language file";
 
   // The registered command, run silently, is a maintenance run that removes everything.
   const std::wstring cached = instance + L"product.exe";
@@ -166,21 +171,21 @@ TEST(Lifecycle, RollbackAfterAFailureAtEveryChangeLeavesTheMachineAsItWas) {
   const std::wstring exe = p.Build();
   const std::wstring uninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p.title;
   const std::wstring identKey = L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + p.code;
-  int failures = 0;
-  for (int n = 1; n <= 40; ++n) {
-    SCOPED_TRACE("fault at change " + std::to_string(n));
-    DeleteFileW(p.out.c_str());
-    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", std::to_wstring(n).c_str());
-    const RunResult run = p.sandbox.Run(exe, L"/s", 60000);
-    SetEnvironmentVariableW(L"QUORVANE_FAULT_AT", nullptr);
-    ASSERT_FALSE(run.timedOut);
-    if (FileExists(p.out) && ReadUtf8Lines(p.out) == std::vector<std::wstring>{L"install COMPLETE"}) break;
-    ++failures;
-    EXPECT_EQ(p.Leftovers(), "");
-    EXPECT_FALSE(FolderExists(p.target));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, uninstallKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, identKey));
-  }
+  const MachineSnapshot before = MachineSnapshot::Take({p.sandbox.Root()});
+  const int failures = p.sandbox.SweepInjectedFaults(
+      exe,
+      [&] {
+        const bool done = FileExists(p.out) && ReadUtf8Lines(p.out) == std::vector<std::wstring>{L"install COMPLETE"};
+        DeleteFileW(p.out.c_str());
+        return done;
+      },
+      [&] {
+        EXPECT_EQ(p.Leftovers(), "");
+        EXPECT_FALSE(FolderExists(p.target));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, uninstallKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, identKey));
+        EXPECT_EQ(MachineSnapshot::Diff(before, MachineSnapshot::Take({p.sandbox.Root()})), "");
+      });
   EXPECT_GE(failures, 4) << "every change of the installation was made to fail once";
   EXPECT_EQ(ReadWholeFile(p.target + L"readme.txt"), "read me") << "the installation finally got through";
 }

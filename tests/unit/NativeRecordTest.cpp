@@ -122,6 +122,30 @@ TEST(NativeDeleteFiles, RefusesEmptyAndRootFolders) {
   for (const auto& c : cases) EXPECT_EQ(IsRefusedDeleteFolder(c.folder), c.refused) << WideToUtf8(c.folder);
 }
 
+// What the INI undo may take away: a section only when nothing at all is left
+// in it, a file only when it is blank.
+TEST(NativeIniUndo, SectionAndFileEmptiness) {
+  const struct {
+    const char* row;
+    const wchar_t* text;
+    const wchar_t* section;
+    bool sectionEmpty;
+  } cases[] = {
+      {"header only", L"[App]\r\n", L"App", true},
+      {"blank lines and spaces", L"[Other]\r\nx=1\r\n[ app ]\r\n  \r\n\r\n[Next]\r\ny=2", L"App", true},
+      {"a key left", L"[App]\r\nkey=1\r\n", L"App", false},
+      {"a comment left", L"[App]\r\n; keep me\r\n", L"App", false},
+      {"a key after a later header of the same name", L"[App]\r\n[Other]\r\n[APP]\r\nk=v\r\n", L"App", false},
+      {"missing section", L"[Other]\r\n", L"App", false},
+      {"a longer name", L"[Apps]\r\n", L"App", false},
+      {"lone line feeds", L"[App]\n\n[Other]\nk=v\n", L"App", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IniSectionIsEmpty(c.text, c.section), c.sectionEmpty) << c.row;
+  EXPECT_TRUE(IniTextIsBlank(L""));
+  EXPECT_TRUE(IniTextIsBlank(L"\xFEFF\r\n \t\r\n"));
+  EXPECT_FALSE(IniTextIsBlank(L"\r\n;\r\n"));
+}
+
 TEST(NativeLogLine, LineBreaksInsideFieldsStayOnOneLine) {
   const std::vector<std::wstring> fields = {L"one\r\ntwo", L"lone\nlf", L"a, \"q\"", L""};
   const std::wstring line = EncodeDataLine(fields);
