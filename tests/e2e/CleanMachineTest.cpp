@@ -336,7 +336,6 @@ TEST(CleanMachine, CacheOverrideIsTriedAndTheFoldersMadeForTheTryGoAgain) {
   const std::wstring out = sandbox.Root() + L"out.txt";
   const std::wstring probe = ShellFolder(CSIDL_COMMON_APPDATA) + L"QvProbe" + std::to_wstring(GetCurrentProcessId()) +
                              L"t" + std::to_wstring(GetTickCount64() % 1000000);
-  const std::wstring revision = MakeScript({}).revisionCode;
   const struct {
     const char* row;
     std::wstring override, expected;
@@ -360,7 +359,7 @@ TEST(CleanMachine, CacheOverrideIsTriedAndTheFoldersMadeForTheTryGoAgain) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], c.expected);
     EXPECT_FALSE(lines[1].empty());
-    EXPECT_EQ(lines[2], c.moved ? c.expected + revision + L"\\" : lines[1]);
+    EXPECT_EQ(lines[2], c.moved ? c.expected + script.revisionCode + L"\\" : lines[1]);
     EXPECT_FALSE(FolderExists(probe)) << "the folders made to try the override are gone";
     RemoveTree(probe);
   }
