@@ -14,10 +14,11 @@
 // is kept (overwrite refused, or only-if-absent): this product uses it too,
 // and another product's uninstall must not take it away.
 #include "native/ActionKinds.h"
+#include "native/ActionSupport.h"
 #include "native/Executor.h"
 #include "native/FileCopy.h"
-#include "native/Security.h"
 #include "native/FileTable.h"
+#include "native/Security.h"
 #include "native/SelfRegistration.h"
 
 #include "common/Files.h"
@@ -114,9 +115,7 @@ ActionResult PlaceOne(TNativeThread& thread, const Fields& fields, const std::ws
   const bool selfRegistering = IsTrueFlag(Field(fields, 6));
   const bool shared = IsTrueFlag(Field(fields, 7));
   const bool permanent = IsTrueFlag(Field(fields, 8));
-  const std::wstring folder = FolderOf(target);
-  if (!FolderExists(folder) && !thread.RunAction(L"Create Folder", ToCommaText({folder})))
-    return ActionResult::kAborted;
+  if (!EnsureFolder(thread, FolderOf(target))) return ActionResult::kAborted;
 
   const bool exists = FileExists(target);
   if (exists) {

@@ -28,13 +28,6 @@ std::wstring ShellFolder(int csidl) {
   return WithTrailingSlash(path);
 }
 
-std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[2048] = {};
-  DWORD size = sizeof(buffer);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
-  return buffer;
-}
-
 Stmt Var(const std::wstring& name, const std::wstring& value) { return {L"Set Variable", {name, value}}; }
 Stmt Mode(bool x64) { return {L"Set 64 Bit Mode", {x64 ? L"FALSE" : L"TRUE", L"FALSE", x64 ? L"TRUE" : L"FALSE"}}; }
 // Write Registry: keep code, root, key, value name, data, string flag, integer flag or type.

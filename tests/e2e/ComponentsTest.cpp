@@ -15,13 +15,6 @@
 namespace qv::test {
 namespace {
 
-std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[2048] = {};
-  DWORD size = sizeof(buffer);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
-  return buffer;
-}
-
 std::wstring CommonAppData() {
   wchar_t path[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);

@@ -280,4 +280,11 @@ std::vector<std::wstring> ReadTraceLog(const std::wstring& path) {
 
 std::vector<std::wstring> ReadUtf8Lines(const std::wstring& path) { return SplitUtf8Lines(ReadWholeFile(path)); }
 
+std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
+  wchar_t buffer[2048] = {};
+  DWORD size = sizeof(buffer);
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
+  return buffer;
+}
+
 }  // namespace qv::test

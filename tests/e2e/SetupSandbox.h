@@ -102,6 +102,9 @@ bool PressButton(HWND box, const BoxButton& button);
 // lacks the button).
 bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000, const BoxButton& button = IDOK);
 
+// A string value of the registry (the default view), or empty.
+std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name);
+
 // Reads a UTF-16LE trace log into lines.
 std::vector<std::wstring> ReadTraceLog(const std::wstring& path);
 // Reads a UTF-8 text file (byte-order mark skipped) into lines.

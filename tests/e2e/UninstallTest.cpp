@@ -13,13 +13,6 @@
 namespace qv::test {
 namespace {
 
-std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[2048] = {};
-  DWORD size = sizeof(buffer);
-  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
-  return buffer;
-}
-
 bool KeyExists(HKEY root, const std::wstring& key) {
   UniqueKey k;
   return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
