@@ -66,19 +66,11 @@ bool EnsureFolder(TNativeThread& thread, const std::wstring& folder) {
   return thread.RunAction(L"Create Folder", ToCommaText({folder}));
 }
 
-ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, const std::wstring& target,
-                             const PlaceOptions& options) {
-  if (!EnsureFolder(thread, FolderOf(target))) return ActionResult::kAborted;
-
-  if (FileExists(target)) {
-    const OverwriteAnswer answer = thread.policies().ConfirmOverwrite(source, target);
-    if (answer.abort) return ActionResult::kAborted;
-    if (!answer.proceed) return ActionResult::kDone;
-  }
-
-  const bool recorded = thread.RecordUndo(L"Create File", {target});
+ActionResult CopyIntoPlace(TNativeThread& thread, const std::wstring& source, const std::wstring& target, bool move,
+                           bool recordCreate, Placement& placement) {
+  const bool recorded = recordCreate && thread.RecordUndo(L"Create File", {target});
   Variables& variables = thread.variables();
-  const bool hardLink = !options.move && EqualsNoCase(variables.Get(L"NATIVE_HARDLINK"), L"TRUE");
+  const bool hardLink = !move && EqualsNoCase(variables.Get(L"NATIVE_HARDLINK"), L"TRUE");
   const std::wstring backup = variables.Get(L"NATIVE_PROGRESS");
   variables.Set(L"NATIVE_PROGRESS_BACKUP", backup, kSource);
   if (!thread.ReportProgress(target, 0)) {
@@ -91,12 +83,11 @@ ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, 
     if (!thread.delayed() && !thread.byteProgress()) return !thread.TerminateRequested();
     return thread.ReportProgress(L"$IGNORE$", delta);
   };
-  SavedSecurity saved = OverrideSecurity(SecurityPolicy::From(thread.variables()), target);
-  Placement placement;
+  SavedSecurity saved = OverrideSecurity(SecurityPolicy::From(variables), target);
   const ActionResult result = thread.Attempt(
       [&] {
         variables.Set(L"NATIVE_PROGRESS", backup, kSource);
-        placement = options.move ? MoveOne(source, target, report) : PlaceFile(source, target, hardLink, report);
+        placement = move ? MoveOne(source, target, report) : PlaceFile(source, target, hardLink, report);
         return placement.error;
       },
       source + L"\r->\r" + target);
@@ -108,10 +99,24 @@ ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, 
     if (recorded) thread.DropLastUndo();
     return result;
   }
-  if (placement.atRestart)
-    thread.engine().rebootPending = true;
-  else
-    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (placement.atRestart) thread.engine().rebootPending = true;
+  return ActionResult::kDone;
+}
+
+ActionResult PlaceActionFile(TNativeThread& thread, const std::wstring& source, const std::wstring& target,
+                             const PlaceOptions& options) {
+  if (!EnsureFolder(thread, FolderOf(target))) return ActionResult::kAborted;
+
+  if (FileExists(target)) {
+    const OverwriteAnswer answer = thread.policies().ConfirmOverwrite(source, target);
+    if (answer.abort) return ActionResult::kAborted;
+    if (!answer.proceed) return ActionResult::kDone;
+  }
+
+  Placement placement;
+  const ActionResult result = CopyIntoPlace(thread, source, target, options.move, true, placement);
+  if (result != ActionResult::kDone) return result;
+  if (!placement.atRestart) SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   thread.Log(L"        < " + (options.detail.empty() ? target : options.detail) + L" >");
   return ActionResult::kDone;
 }

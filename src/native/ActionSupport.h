@@ -6,6 +6,7 @@
 #pragma once
 
 #include "native/ActionKinds.h"
+#include "native/FileCopy.h"
 #include "native/FileTable.h"
 
 #include "common/Handles.h"
@@ -38,6 +39,15 @@ ActionResult OpenServiceForAction(TNativeThread& thread, const std::wstring& nam
 // folders it made. `folder` is read in the thread's bitness mode. False when
 // the nested action was aborted; a folder that exists is left alone.
 bool EnsureFolder(TNativeThread& thread, const std::wstring& folder);
+
+// The copy (or move) of one file into place, shared by every kind that
+// places files: the "Create File" undo entry when `recordCreate`, the
+// progress step, the permission override, the copy through the error
+// policy (byte progress while the delayed or byte-progress flag is set) and
+// the reboot flag for a replacement at the next restart. The undo entry is
+// dropped again when the copy does not get through.
+ActionResult CopyIntoPlace(TNativeThread& thread, const std::wstring& source, const std::wstring& target, bool move,
+                           bool recordCreate, Placement& placement);
 
 struct PlaceOptions {
   bool move = false;   // a move: the source goes away once the target is in place

@@ -18,7 +18,6 @@
 #include "native/Executor.h"
 #include "native/FileCopy.h"
 #include "native/FileTable.h"
-#include "native/Security.h"
 #include "native/SelfRegistration.h"
 
 #include "common/Files.h"
@@ -133,35 +132,9 @@ ActionResult PlaceOne(TNativeThread& thread, const Fields& fields, const std::ws
     }
   }
 
-  const bool recorded = !shared && !permanent && thread.RecordUndo(L"Create File", {target});
-  const bool hardLink = EqualsNoCase(thread.variables().Get(L"NATIVE_HARDLINK"), L"TRUE");
-  const std::wstring backup = thread.variables().Get(L"NATIVE_PROGRESS");
-  thread.variables().Set(L"NATIVE_PROGRESS_BACKUP", backup, L"Native Engine");
-  if (!thread.ReportProgress(target, 0)) {
-    if (recorded) thread.DropLastUndo();
-    return ActionResult::kAborted;
-  }
-  SavedSecurity saved = OverrideSecurity(SecurityPolicy::From(thread.variables()), target);
   Placement placement;
-  const ActionResult result = thread.Attempt(
-      [&] {
-        thread.variables().Set(L"NATIVE_PROGRESS", backup, L"Native Engine");
-        placement = PlaceFile(source, target, hardLink, [&](uint64_t delta) {
-          if (!thread.delayed() && !thread.byteProgress()) return !thread.TerminateRequested();
-          return thread.ReportProgress(L"$IGNORE$", delta);
-        });
-        return placement.error;
-      },
-      source + L"\r->\r" + target);
-  // The placed file gets the old file's owner and access list; a target
-  // left in place (failure, or replaced only at the next restart) gets its
-  // own back.
-  RestoreSecurity(saved, result == ActionResult::kDone && !placement.atRestart);
-  if (result != ActionResult::kDone) {
-    if (recorded) thread.DropLastUndo();
-    return result;
-  }
-  if (placement.atRestart) thread.engine().rebootPending = true;
+  const ActionResult result = CopyIntoPlace(thread, source, target, false, !shared && !permanent, placement);
+  if (result != ActionResult::kDone) return result;
 
   // A shared file has no "Create File" entry: its count takes it away. A
   // file this action created whose count never got written (the count

@@ -22,12 +22,6 @@
 namespace qv::test {
 namespace {
 
-std::wstring ShellFolder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-  return WithTrailingSlash(path);
-}
-
 Stmt Var(const std::wstring& name, const std::wstring& value) { return {L"Set Variable", {name, value}}; }
 Stmt Mode(bool x64) { return {L"Set 64 Bit Mode", {x64 ? L"FALSE" : L"TRUE", L"FALSE", x64 ? L"TRUE" : L"FALSE"}}; }
 // Write Registry: keep code, root, key, value name, data, string flag, integer flag or type.

@@ -15,12 +15,6 @@
 namespace qv::test {
 namespace {
 
-std::wstring CommonAppData() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return WithTrailingSlash(path);
-}
-
 // A saved state as the test reads it: the six component lists and the four
 // lines after them (TARGETDIR, ALLUSERS, STARTMENU, data folder).
 struct SavedFile {
@@ -73,7 +67,7 @@ struct ComponentProduct {
       RegDeleteTreeW(root, (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + title).c_str());
     }
     if (!instance.empty()) RemoveTree(instance);
-    RemoveTree(CommonAppData() + revision);
+    RemoveTree(ShellFolder(CSIDL_COMMON_APPDATA) + revision);
   }
 
   Script Make(const std::vector<Stmt>& statements) const {

@@ -15,12 +15,6 @@
 namespace qv::test {
 namespace {
 
-std::wstring CommonAppData() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return WithTrailingSlash(path);
-}
-
 // A product code and revision code of this test alone, with their
 // registration and cache folder removed at the end.
 struct TestProduct {
@@ -36,7 +30,7 @@ struct TestProduct {
   ~TestProduct() {
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
       RegDeleteTreeW(root, (L"SOFTWARE\\Velmora\\Quorvane\\Ident.Cache\\" + productCode).c_str());
-    RemoveTree(CommonAppData() + revisionCode);
+    RemoveTree(ShellFolder(CSIDL_COMMON_APPDATA) + revisionCode);
   }
   Script Make(const std::vector<Stmt>& statements) const {
     Script script = MakeScript(statements, L"Cached Product");
@@ -69,7 +63,7 @@ TEST(EngineCache, BootstrapTellsANewInstallFromAnInstalledProduct) {
                     {{L"a.txt", "a"}}, L"product");
   ASSERT_EQ(sandbox.Run(exe, L"/s").exitCode, 0u);
   auto seen = ReadPairs(out);
-  const std::wstring instance = CommonAppData() + product.revisionCode + L"\\";
+  const std::wstring instance = ShellFolder(CSIDL_COMMON_APPDATA) + product.revisionCode + L"\\";
   EXPECT_EQ(seen[L"ENGINECACHE"], instance);
   EXPECT_EQ(seen[L"UNINSTALLLINK"], instance + L"product.exe");
   EXPECT_EQ(seen[L"MAINTENANCE"], L"FALSE");

@@ -8,6 +8,7 @@
 #include "media/ArchiveModule.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
@@ -285,6 +286,12 @@ std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name)
   DWORD size = sizeof(buffer);
   if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return {};
   return buffer;
+}
+
+std::wstring ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+  return WithTrailingSlash(path);
 }
 
 }  // namespace qv::test

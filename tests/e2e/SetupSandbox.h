@@ -102,6 +102,9 @@ bool PressButton(HWND box, const BoxButton& button);
 // lacks the button).
 bool AnswerMessageBox(DWORD processId, MessageBoxSeen& seen, DWORD timeoutMs = 30000, const BoxButton& button = IDOK);
 
+// A shell folder (CSIDL_...) with a trailing backslash.
+std::wstring ShellFolder(int csidl);
+
 // A string value of the registry (the default view), or empty.
 std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name);
 
